@@ -1,0 +1,67 @@
+#pragma once
+
+#include "decoder.h"
+
+#include <QMainWindow>
+#include <QSerialPort>
+
+namespace Ui {
+class MainWindow;
+}
+
+// The one window: its slots send one command each, its poll tick reads what
+// the sensor answered and shows it. Frames are built and replies decoded by
+// the protocol code; the window only reads and writes widgets and the port.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Whether the serial link is open (for tests and status displays).
+    bool isLinkOpen() const { return serialPort.isOpen(); }
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private slots:
+    void on_pushButtonOpen_clicked();
+    void on_pushButtonClose_clicked();
+    void on_pushButton_clicked();
+    void on_pushButton_GetInfo_clicked();
+    void on_pushButton_SetID_clicked();
+    void on_pushButton_3_clicked();
+    void on_pushButton_SetFactoryConfig_clicked();
+    void About();
+    void on_pushButton_Calibrate_clicked();
+    void on_pushButton_GetNoise_clicked();
+    void on_pushButton_GetDeviceAddr_clicked();
+    void on_pushButton_SetDeviceAddr_clicked();
+    void on_pushButton_GetSN_clicked();
+    void on_pushButton_GetVersion_clicked();
+    void on_pushButton_ChangeToVelaProtocol_clicked();
+    void on_pushButton_ChangeToModbus_clicked();
+    void on_pushButton_GetOrigin_clicked();
+    void on_pushButton_GetCaliParam_clicked();
+    void on_pushButton_SetCaliParam_clicked();
+    void on_pushButton_GetCaliParam_Vela_clicked();
+    void on_pushButton_SetCaliParam_Vela_clicked();
+
+private:
+    void fillPortList();
+    void closeLink();
+    void handlePortError(QSerialPort::SerialPortError error);
+    void report(const QString &message);
+    bool linkReady();
+    bool send(const QByteArray &frame);
+    void sendQuery(const QByteArray &frame, int &flag);
+    void sendAndEcho(const QByteArray &frame);
+    void applyReplyActions(const QVector<ReplyAction> &actions);
+    void setFieldText(Field field, const QString &text);
+
+    Ui::MainWindow *ui;
+    QSerialPort serialPort;
+    int pollTimerId;
+};

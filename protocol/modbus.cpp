@@ -1,0 +1,139 @@
+#include "modbus.h"
+
+#include "frame.h"
+#include "sensor.h"
+
+namespace modbus {
+
+QByteArray readRequest(uint8_t slave, uint8_t function, uint16_t firstRegister, uint16_t count)
+{
+    QByteArray frame;
+    frame.append(char(slave));
+    frame.append(char(function));
+    appendBigEndian16(frame, firstRegister);
+    appendBigEndian16(frame, count);
+    appendModbusCrc(frame);
+    return frame;
+}
+
+QByteArray writeSingleRequest(uint8_t slave, uint16_t registerNumber, uint16_t value)
+{
+    QByteArray frame;
+    frame.append(char(slave));
+    frame.append(char(kWriteSingle));
+    appendBigEndian16(frame, registerNumber);
+    appendBigEndian16(frame, value);
+    appendModbusCrc(frame);
+    return frame;
+}
+
+QByteArray writeMultipleRequest(uint8_t slave, uint16_t firstRegister,
+                                const QVector<uint16_t> &values)
+{
+    QByteArray frame;
+    frame.append(char(slave));
+    frame.append(char(kWriteMultiple));
+    appendBigEndian16(frame, firstRegister);
+    appendBigEndian16(frame, uint16_t(values.size()));
+    frame.append(char(values.size() * 2));
+    for (uint16_t value : values)
+        appendBigEndian16(frame, value);
+    appendModbusCrc(frame);
+    return frame;
+}
+
+QByteArray readReply(uint8_t slave, uint8_t function, const QVector<uint16_t> &values)
+{
+    QByteArray frame;
+    frame.append(char(slave));
+    frame.append(char(function));
+    frame.append(char(values.size() * 2));
+    for (uint16_t value : values)
+        appendBigEndian16(frame, value);
+    appendModbusCrc(frame);
+    return frame;
+}
+
+QByteArray writeEcho(const QByteArray &request)
+{
+    QByteArray frame = request.left(6);
+    appendModbusCrc(frame);
+    return frame;
+}
+
+QByteArray exceptionReply(uint8_t slave, uint8_t function, uint8_t exceptionCode)
+{
+    QByteArray frame;
+    frame.append(char(slave));
+    frame.append(char(function | kExceptionBit));
+    frame.append(char(exceptionCode));
+    appendModbusCrc(frame);
+    return frame;
+}
+
+int requestLength(const QByteArray &head)
+{
+    if (head.size() < 2)
+        return 0;
+    switch (uint8_t(head[1])) {
+    case kReadHolding:
+    case kReadInput:
+    case kWriteSingle:
+        return 8;
+    case kWriteMultiple:
+        if (head.size() < 7)
+            return 0;
+        return 9 + uint8_t(head[6]);
+    default:
+        return -1;
+    }
+}
+
+int replyLength(const QByteArray &head)
+{
+    if (head.size() < 2)
+        return 0;
+    const uint8_t function = uint8_t(head[1]);
+    if (function & kExceptionBit)
+        return 5;
+    switch (function) {
+    case kReadHolding:
+    case kReadInput:
+        if (head.size() < 3)
+            return 0;
+        return 3 + uint8_t(head[2]) + 2;
+    case kWriteSingle:
+    case kWriteMultiple:
+        return 8;
+    default:
+        return -1;
+    }
+}
+
+const char *exceptionText(uint8_t exceptionCode)
+{
+    switch (exceptionCode) {
+    case kIllegalFunction:
+        return "illegal function";
+    case kIllegalDataAddress:
+        return "illegal data address";
+    case kIllegalDataValue:
+        return "illegal data value";
+    case kSlaveDeviceFailure:
+        return "slave device failure";
+    case 0x05:
+        return "acknowledge";
+    case 0x06:
+        return "slave device busy";
+    case 0x08:
+        return "memory parity error";
+    case 0x0A:
+        return "gateway path unavailable";
+    case 0x0B:
+        return "gateway target device failed to respond";
+    default:
+        return "unknown exception";
+    }
+}
+
+} // namespace modbus

@@ -1,0 +1,31 @@
+// Generic Modbus RTU framing: requests, replies, exception responses and
+// sizing a frame from its first bytes. Every frame returned carries its CRC.
+#pragma once
+
+#include <QByteArray>
+#include <QVector>
+#include <cstdint>
+
+namespace modbus {
+
+QByteArray readRequest(uint8_t slave, uint8_t function, uint16_t firstRegister, uint16_t count);
+QByteArray writeSingleRequest(uint8_t slave, uint16_t registerNumber, uint16_t value);
+QByteArray writeMultipleRequest(uint8_t slave, uint16_t firstRegister,
+                                const QVector<uint16_t> &values);
+
+// A read reply: slave, function, byte count, the values big-endian, CRC.
+QByteArray readReply(uint8_t slave, uint8_t function, const QVector<uint16_t> &values);
+// A write echo: the first six bytes of the request, then their CRC.
+QByteArray writeEcho(const QByteArray &request);
+QByteArray exceptionReply(uint8_t slave, uint8_t function, uint8_t exceptionCode);
+
+// How long a frame that begins with `head` is, once enough of it is known.
+// Returns the length, 0 when more bytes are needed to tell, or -1 when the
+// function code is not one this sensor speaks.
+int requestLength(const QByteArray &head);
+int replyLength(const QByteArray &head);
+
+// A plain-words name of an exception code ("illegal data address").
+const char *exceptionText(uint8_t exceptionCode);
+
+} // namespace modbus

@@ -1,0 +1,3 @@
+#include "pendingreplies.h"
+
+PendingReplies pendingReplies;
