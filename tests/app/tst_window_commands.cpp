@@ -1,0 +1,249 @@
+// Every command button, clicked in the real window: the exact bytes that
+// reach the other end of a pseudo-terminal, the hex echo, the fields cleared
+// and the flag raised; and what a click does while the link is closed.
+#include "frame.h"
+#include "pendingreplies.h"
+#include "windowtest.h"
+
+#include <functional>
+
+using Prepare = std::function<void(QWidget *)>;
+Q_DECLARE_METATYPE(Prepare)
+
+namespace {
+
+void setText(QWidget *window, const char *name, const char *text)
+{
+    widget<QLineEdit>(window, name)->setText(QString::fromUtf8(text));
+}
+
+int *flagNamed(const QByteArray &name)
+{
+    if (name == "waitNoise")
+        return &pendingReplies.waitNoise;
+    if (name == "waitDeviceAddr")
+        return &pendingReplies.waitDeviceAddr;
+    if (name == "waitCalibrate")
+        return &pendingReplies.waitCalibrate;
+    if (name == "waitSN")
+        return &pendingReplies.waitSN;
+    if (name == "waitVersion")
+        return &pendingReplies.waitVersion;
+    if (name == "waitOrigin")
+        return &pendingReplies.waitOrigin;
+    if (name == "waitCaliParam")
+        return &pendingReplies.waitCaliParam;
+    return nullptr;
+}
+
+const char *const kFilledFields[] = {"Edit_DeviceID",       "lineEdit_DeviceAddr",
+                                     "lineEdit_CalibrZero", "lineEdit_CalibrateFactor",
+                                     "lineEdit_CaliParamA", "lineEdit_CaliParamB",
+                                     "lineEdit_CaliParamC"};
+
+} // namespace
+
+class WindowCommandsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { pendingReplies = PendingReplies(); }
+
+    void buttonSendsExactFrame_data();
+    void buttonSendsExactFrame();
+    void identityQuerySendsTwoFramesWithoutEcho();
+    void setIdentityShowsNoEcho();
+    void commandOnClosedLinkSendsNothing_data();
+    void commandOnClosedLinkSendsNothing();
+};
+
+void WindowCommandsTest::buttonSendsExactFrame_data()
+{
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<Prepare>("prepare");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("flag");
+    QTest::addColumn<QStringList>("cleared");
+
+    const Prepare none = [](QWidget *) {};
+    const auto address = [](const char *text) {
+        return Prepare([text](QWidget *w) { setText(w, "lineEdit_DeviceAddr", text); });
+    };
+    const auto params = [](const char *a, const char *b, const char *c) {
+        return Prepare([=](QWidget *w) {
+            setText(w, "lineEdit_CaliParamA", a);
+            setText(w, "lineEdit_CaliParamB", b);
+            setText(w, "lineEdit_CaliParamC", c);
+        });
+    };
+    const auto calibrate = [](int op, const char *offset, const char *factor) {
+        return Prepare([=](QWidget *w) {
+            widget<QComboBox>(w, "comboBox_Calibrate")->setCurrentIndex(op);
+            setText(w, "lineEdit_CalibrZero", offset);
+            setText(w, "lineEdit_CalibrateFactor", factor);
+        });
+    };
+    const QStringList noFields;
+    const QStringList abc{"lineEdit_CaliParamA", "lineEdit_CaliParamB", "lineEdit_CaliParamC"};
+
+    QTest::newRow("noise") << QByteArray("pushButton_GetNoise") << none
+                           << bytes("000400000001301b") << QByteArray("waitNoise") << noFields;
+    QTest::newRow("serial number") << QByteArray("pushButton_GetSN") << none
+                                   << bytes("000300010002941a") << QByteArray("waitSN")
+                                   << QStringList{"Edit_DeviceID"};
+    QTest::newRow("version") << QByteArray("pushButton_GetVersion") << none
+                             << bytes("000300030001" "75db") << QByteArray("waitVersion")
+                             << QStringList{"label_softid"};
+    QTest::newRow("address query") << QByteArray("pushButton_GetDeviceAddr") << none
+                                   << bytes("00030009000155d9") << QByteArray("waitDeviceAddr")
+                                   << QStringList{"lineEdit_DeviceAddr"};
+    QTest::newRow("set address 2") << QByteArray("pushButton_SetDeviceAddr") << address("2")
+                                   << bytes("000600090002d9d8") << QByteArray() << noFields;
+    QTest::newRow("set address 0") << QByteArray("pushButton_SetDeviceAddr") << address("0")
+                                   << bytes("00060009000199d9") << QByteArray() << noFields;
+    QTest::newRow("set address empty") << QByteArray("pushButton_SetDeviceAddr") << address("")
+                                       << bytes("00060009000199d9") << QByteArray() << noFields;
+    QTest::newRow("set address 100") << QByteArray("pushButton_SetDeviceAddr") << address("100")
+                                     << bytes("00060009000199d9") << QByteArray() << noFields;
+    QTest::newRow("set address 1FF") << QByteArray("pushButton_SetDeviceAddr") << address("1FF")
+                                     << bytes("0006000900ff" "1859") << QByteArray() << noFields;
+    QTest::newRow("origin") << QByteArray("pushButton_GetOrigin") << none
+                            << bytes("000300a1000355f8") << QByteArray("waitOrigin") << noFields;
+    QTest::newRow("factory") << QByteArray("pushButton_SetFactoryConfig") << none
+                             << bytes("000600a5000159f8") << QByteArray() << noFields;
+    QTest::newRow("to own protocol") << QByteArray("pushButton_ChangeToVelaProtocol") << none
+                                     << bytes("000600b10000d83c") << QByteArray() << noFields;
+    QTest::newRow("to modbus") << QByteArray("pushButton_ChangeToModbus") << none
+                               << bytes("000600b10003983d") << QByteArray() << noFields;
+    QTest::newRow("parameters read") << QByteArray("pushButton_GetCaliParam") << none
+                                     << bytes("000300b20006643e") << QByteArray("waitCaliParam")
+                                     << abc;
+    QTest::newRow("parameters write") << QByteArray("pushButton_SetCaliParam")
+                                      << params("1.5", "-1", "0")
+                                      << bytes("001000b200060c00000096ffffff9c00000000c040")
+                                      << QByteArray() << noFields;
+    QTest::newRow("calibrate read") << QByteArray("pushButton_Calibrate") << calibrate(0, "7", "9")
+                                    << bytes("000300c3000235e6") << QByteArray("waitCalibrate")
+                                    << QStringList{"lineEdit_CalibrZero", "lineEdit_CalibrateFactor"};
+    QTest::newRow("calibrate write -5") << QByteArray("pushButton_Calibrate")
+                                        << calibrate(1, "-5", "100")
+                                        << bytes("001000c30002040005006" "4aafc") << QByteArray()
+                                        << noFields;
+    QTest::newRow("calibrate write 5") << QByteArray("pushButton_Calibrate")
+                                       << calibrate(1, "5", "100")
+                                       << bytes("001000c3000204010500" "64ab00") << QByteArray()
+                                       << noFields;
+    QTest::newRow("own parameters read")
+        << QByteArray("pushButton_GetCaliParam_Vela") << none
+        << bytes("aaa951" "0000000000000000000000000000" "51ab") << QByteArray() << abc;
+    QTest::newRow("own parameters write")
+        << QByteArray("pushButton_SetCaliParam_Vela") << params("1.5", "-1", "0")
+        << bytes("aaa85100000096ffffff9c00000000000080ab") << QByteArray() << noFields;
+}
+
+void WindowCommandsTest::buttonSendsExactFrame()
+{
+    QFETCH(QByteArray, button);
+    QFETCH(Prepare, prepare);
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, flag);
+    QFETCH(QStringList, cleared);
+
+    WindowOnPty t;
+    QVERIFY(t.open());
+    for (const char *name : kFilledFields)
+        setText(t.window.get(), name, "before");
+    prepare(t.window.get());
+    QMap<QString, QString> before;
+    for (const char *name : kFilledFields)
+        before[QLatin1String(name)] = widget<QLineEdit>(t.window.get(), name)->text();
+
+    t.click(button.constData());
+
+    QCOMPARE(t.sent(frame.size() + 1, 600).toHex(), frame.toHex());
+    QCOMPARE(t.cmd()->text(), toHexText(frame));
+    QCOMPARE(t.cmd()->text().size(), frame.size() * 3);
+
+    for (const char *name : {"waitNoise", "waitDeviceAddr", "waitCalibrate", "waitSN",
+                             "waitVersion", "waitOrigin", "waitCaliParam"})
+        QCOMPARE(*flagNamed(name), flag == name ? 1 : 0);
+    for (const char *name : kFilledFields) {
+        const QString text = widget<QLineEdit>(t.window.get(), name)->text();
+        if (cleared.contains(QLatin1String(name)))
+            QVERIFY2(text.isEmpty(), name);
+        else
+            QCOMPARE(text, before[QLatin1String(name)]);
+    }
+    if (cleared.contains(QStringLiteral("label_softid")))
+        QVERIFY(widget<QLabel>(t.window.get(), "label_softid")->text().isEmpty());
+}
+
+void WindowCommandsTest::identityQuerySendsTwoFramesWithoutEcho()
+{
+    WindowOnPty t;
+    QVERIFY(t.open());
+    t.cmd()->setText(QStringLiteral("previous"));
+    t.click("pushButton_GetInfo");
+    const QByteArray expected = bytes("aaa6" "00000000000000000000000000000000" "ab"
+                                      "aab5" "00000000000000000000000000000000" "ab");
+    QCOMPARE(t.sent(expected.size() + 1, 600).toHex(), expected.toHex());
+    QCOMPARE(t.cmd()->text(), QStringLiteral("previous"));
+    QVERIFY(widget<QLineEdit>(t.window.get(), "Edit_DeviceID")->text().isEmpty());
+    QVERIFY(widget<QLabel>(t.window.get(), "label_softid")->text().isEmpty());
+    QCOMPARE(pendingReplies.waitSN + pendingReplies.waitVersion, 0);
+}
+
+void WindowCommandsTest::setIdentityShowsNoEcho()
+{
+    WindowOnPty t;
+    QVERIFY(t.open());
+    t.cmd()->setText(QStringLiteral("previous"));
+    QTest::ignoreMessage(QtDebugMsg, "ff ff ff ff");
+    t.click("pushButton_SetID");
+    const QByteArray expected = bytes("aaa7000000000000ffffffff0000000000fcab");
+    QCOMPARE(t.sent(expected.size() + 1, 600).toHex(), expected.toHex());
+    QCOMPARE(t.cmd()->text(), QStringLiteral("previous"));
+    QCOMPARE(widget<QLineEdit>(t.window.get(), "Edit_DeviceID")->text(), QStringLiteral("ffff-ffff"));
+}
+
+void WindowCommandsTest::commandOnClosedLinkSendsNothing_data()
+{
+    QTest::addColumn<QByteArray>("button");
+    for (const char *name :
+         {"pushButton_GetNoise", "pushButton_GetSN", "pushButton_GetVersion",
+          "pushButton_GetDeviceAddr", "pushButton_SetDeviceAddr", "pushButton_GetOrigin",
+          "pushButton_SetFactoryConfig", "pushButton_ChangeToVelaProtocol",
+          "pushButton_ChangeToModbus", "pushButton_GetCaliParam", "pushButton_SetCaliParam",
+          "pushButton_Calibrate", "pushButton_GetInfo", "pushButton_SetID",
+          "pushButton_GetCaliParam_Vela", "pushButton_SetCaliParam_Vela"})
+        QTest::newRow(name) << QByteArray(name);
+}
+
+void WindowCommandsTest::commandOnClosedLinkSendsNothing()
+{
+    QFETCH(QByteArray, button);
+    WindowOnPty t;
+    QVERIFY(t.open());
+    t.click("pushButtonClose");
+
+    t.cmd()->setText(QStringLiteral("previous"));
+    for (const char *name : kFilledFields)
+        setText(t.window.get(), name, "kept");
+    widget<QLabel>(t.window.get(), "label_softid")->setText(QStringLiteral("kept"));
+
+    t.click(button.constData());
+
+    QCOMPARE(t.sent(1, 300), QByteArray());
+    QCOMPARE(t.cmd()->text(), QStringLiteral("previous"));
+    for (const char *name : kFilledFields)
+        QCOMPARE(widget<QLineEdit>(t.window.get(), name)->text(), QStringLiteral("kept"));
+    QCOMPARE(widget<QLabel>(t.window.get(), "label_softid")->text(), QStringLiteral("kept"));
+    for (const char *name : {"waitNoise", "waitDeviceAddr", "waitCalibrate", "waitSN",
+                             "waitVersion", "waitOrigin", "waitCaliParam"})
+        QCOMPARE(*flagNamed(name), 0);
+    QVERIFY(t.status().contains(QString::fromUtf8("串口未打开")));
+}
+
+QTEST_MAIN(WindowCommandsTest)
+#include "tst_window_commands.moc"

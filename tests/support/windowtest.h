@@ -1,0 +1,115 @@
+// Helpers for tests that drive the real window over a real pseudo-terminal.
+#pragma once
+
+#include "mainwindow.h"
+#include "pseudoterminal.h"
+
+#include <QAbstractButton>
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStringList>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <memory>
+
+template <typename T> T *widget(QWidget *window, const char *name)
+{
+    T *found = window->findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no widget named %s", name);
+    return found;
+}
+
+inline QByteArray bytes(const char *hex)
+{
+    return QByteArray::fromHex(QByteArray(hex));
+}
+
+// Closes every message box that becomes modal, remembering titles and texts.
+class MessageBoxCloser : public QObject
+{
+public:
+    MessageBoxCloser()
+    {
+        timer_.setInterval(20);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { closeActive(); });
+        timer_.start();
+    }
+    QStringList titles;
+    QStringList texts;
+    void clear()
+    {
+        titles.clear();
+        texts.clear();
+    }
+
+private:
+    void closeActive()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        titles << box->windowTitle();
+        texts << box->text();
+        QAbstractButton *ok = box->button(QMessageBox::Ok);
+        if (ok)
+            ok->click();
+        else
+            box->reject();
+    }
+    QTimer timer_;
+};
+
+// Number of timers the window has running (the poll timer is its only one).
+inline int timerCount(QObject *object)
+{
+    return QAbstractEventDispatcher::instance()->registeredTimers(object).size();
+}
+
+// A window whose port selector names the slave of a fresh pseudo-terminal.
+struct WindowOnPty {
+    PseudoTerminal pty;
+    std::unique_ptr<MainWindow> window{new MainWindow};
+
+    QTextEdit *log() { return widget<QTextEdit>(window.get(), "textEdit"); }
+    QLineEdit *cmd() { return widget<QLineEdit>(window.get(), "lineEdit_Cmd"); }
+    QString status() { return window->statusBar()->currentMessage(); }
+
+    void click(const char *button) { widget<QPushButton>(window.get(), button)->click(); }
+
+    bool open()
+    {
+        widget<QComboBox>(window.get(), "comboBoxCOM")->setEditText(pty.slavePath());
+        click("pushButtonOpen");
+        return window->isLinkOpen();
+    }
+
+    // Runs the event loop until the window has sent `count` bytes to the pty.
+    QByteArray sent(int count, int timeoutMs = 2000)
+    {
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        while (got.size() < count && clock.elapsed() < timeoutMs) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            got += pty.read(count - got.size(), 5);
+        }
+        return got;
+    }
+
+    // Writes a reply at the pty and lets at least one full poll tick pass.
+    void reply(const QByteArray &bytes, int waitMs = 900)
+    {
+        pty.write(bytes);
+        QTest::qWait(waitMs);
+    }
+};
