@@ -13,9 +13,20 @@
 #include <QSignalBlocker>
 #include <QTimerEvent>
 
+#include <future>
+
 namespace {
 
 const QString releaseDate = QStringLiteral("2017.6.7");
+
+QStringList systemPortNames()
+{
+    QStringList names;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        names << info.portName();
+    return names;
+}
 
 constexpr int kPollIntervalMs = 360;
 constexpr int kStatusTimeoutMs = 0; // status messages stay until replaced
@@ -25,13 +36,17 @@ constexpr int kStatusTimeoutMs = 0; // status messages stay until replaced
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), serialPort(nullptr), pollTimerId(-1)
 {
+    // Enumerating the ports reads the device tree and takes tens of
+    // milliseconds; it runs beside the form's set-up instead of after it.
+    std::future<QStringList> portNames = std::async(std::launch::async, systemPortNames);
+
     ui->setupUi(this);
 
     // Technicians may type a device the system does not enumerate (a
     // pseudo-terminal, a bridged remote port, the simulator's port).
     ui->comboBoxCOM->setEditable(true);
     ui->comboBoxCOM->setInsertPolicy(QComboBox::NoInsert);
-    fillPortList();
+    ui->comboBoxCOM->addItems(portNames.get());
 
     ui->pushButtonOpen->setEnabled(true);
     ui->pushButtonClose->setEnabled(false);
@@ -60,13 +75,6 @@ MainWindow::~MainWindow()
 {
     closeLink();
     delete ui;
-}
-
-void MainWindow::fillPortList()
-{
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
-        ui->comboBoxCOM->addItem(info.portName());
 }
 
 void MainWindow::report(const QString &message)
@@ -156,7 +164,7 @@ void MainWindow::handlePortError(QSerialPort::SerialPortError error)
 void MainWindow::on_pushButton_3_clicked()
 {
     ui->comboBoxCOM->clear();
-    fillPortList();
+    ui->comboBoxCOM->addItems(systemPortNames());
 }
 
 void MainWindow::on_pushButton_clicked()

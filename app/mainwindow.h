@@ -50,7 +50,6 @@ private slots:
     void on_pushButton_SetCaliParam_Vela_clicked();
 
 private:
-    void fillPortList();
     void closeLink();
     void handlePortError(QSerialPort::SerialPortError error);
     void report(const QString &message);
