@@ -94,6 +94,15 @@ int replyLength(const QByteArray &head)
     if (head.size() < 2)
         return 0;
     const uint8_t function = uint8_t(head[1]);
+    switch (function & ~kExceptionBit) {
+    case kReadHolding:
+    case kReadInput:
+    case kWriteSingle:
+    case kWriteMultiple:
+        break;
+    default:
+        return -1;
+    }
     if (function & kExceptionBit)
         return 5;
     switch (function) {
