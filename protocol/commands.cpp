@@ -99,16 +99,19 @@ QByteArray calibrateReadRequest(int rangeIndex)
                                calibrateRegister(rangeIndex), 2);
 }
 
-QByteArray calibrateWriteRequest(int rangeIndex, int offset, int factor)
+QVector<uint16_t> calibrationRegisters(int offset, int factor)
 {
     // The magnitude is taken in unsigned arithmetic, so the most negative
     // offset has a defined magnitude too (its low 8 bits are 00).
     const uint32_t magnitude = offset < 0 ? 0u - uint32_t(offset) : uint32_t(offset);
-    const uint8_t sign = offset > 0 ? 0x01 : 0x00;
-    const uint16_t first = uint16_t((sign << 8) | (magnitude & 0xFF));
-    const uint16_t second = uint16_t(uint32_t(factor) & 0xFF);
+    const uint16_t sign = offset > 0 ? 0x01 : 0x00;
+    return {uint16_t((sign << 8) | (magnitude & 0xFF)), uint16_t(uint32_t(factor) & 0xFF)};
+}
+
+QByteArray calibrateWriteRequest(int rangeIndex, int offset, int factor)
+{
     return modbus::writeMultipleRequest(kToolSlaveAddress, calibrateRegister(rangeIndex),
-                                        {first, second});
+                                        calibrationRegisters(offset, factor));
 }
 
 int32_t caliParamToWire(float value)
@@ -122,14 +125,20 @@ int32_t caliParamToWire(float value)
     return int32_t(hundredfold);
 }
 
-QByteArray setCaliParamRequest(int32_t a, int32_t b, int32_t c)
+QVector<uint16_t> caliParamRegisters(int32_t a, int32_t b, int32_t c)
 {
     QVector<uint16_t> registers;
     for (int32_t value : {a, b, c}) {
         registers.append(uint16_t(uint32_t(value) >> 16));
         registers.append(uint16_t(uint32_t(value) & 0xFFFF));
     }
-    return modbus::writeMultipleRequest(kToolSlaveAddress, reg::kCaliParam, registers);
+    return registers;
+}
+
+QByteArray setCaliParamRequest(int32_t a, int32_t b, int32_t c)
+{
+    return modbus::writeMultipleRequest(kToolSlaveAddress, reg::kCaliParam,
+                                        caliParamRegisters(a, b, c));
 }
 
 QByteArray ownIdentityQuery()

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 #include <array>
 #include <cstdint>
 
@@ -34,11 +35,15 @@ QByteArray calibrateReadRequest(int rangeIndex);
 // Offset travels as a sign byte (01 positive, 00 otherwise) and the low 8 bits
 // of its magnitude; the factor as its low 8 bits.
 QByteArray calibrateWriteRequest(int rangeIndex, int offset, int factor);
+// The two register values of that write: sign and magnitude, then the factor.
+QVector<uint16_t> calibrationRegisters(int offset, int factor);
 
 // A calibration parameter on the wire: hundredfold, truncated toward zero, as
 // a signed 32-bit value; 0x80000000 when out of range or not finite.
 int32_t caliParamToWire(float value);
 QByteArray setCaliParamRequest(int32_t a, int32_t b, int32_t c);
+// A, B and C as six registers, each value's high half first.
+QVector<uint16_t> caliParamRegisters(int32_t a, int32_t b, int32_t c);
 
 // Own-protocol frames.
 QByteArray ownIdentityQuery();

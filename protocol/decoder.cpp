@@ -11,6 +11,12 @@ QString realText(double value)
     return QStringLiteral("%1").arg(value);
 }
 
+QString identityText(const uint8_t *bytes)
+{
+    return hexPair(bytes[0]) + hexPair(bytes[1]) + QLatin1Char('-') + hexPair(bytes[2])
+           + hexPair(bytes[3]);
+}
+
 namespace {
 
 // Shortest read that holds every byte a flag's decoding reads. A shorter read
@@ -62,12 +68,6 @@ QString zeroOffsetText(uint8_t signByte, uint8_t magnitude)
 {
     const int value = signByte == 0x00 ? -int(magnitude) : int(magnitude);
     return QString::number(value);
-}
-
-QString identityText(const uint8_t *bytes)
-{
-    return hexPair(bytes[0]) + hexPair(bytes[1]) + QLatin1Char('-') + hexPair(bytes[2])
-           + hexPair(bytes[3]);
 }
 
 QString hundredthsText(const uint8_t *bytes)

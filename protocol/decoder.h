@@ -43,3 +43,5 @@ QVector<ReplyAction> decodeTick(const QByteArray &block, PendingReplies &flags);
 
 // The number formats of the decoder.
 QString realText(double value); // QString::arg(double) at its defaults: 45.6, 100, 1e+06
+// Four identity bytes as two groups of hex pairs: 12ab-00ff.
+QString identityText(const uint8_t *bytes);
