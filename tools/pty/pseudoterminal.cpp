@@ -27,7 +27,7 @@ QString systemError(const char *what)
 
 PseudoTerminal::PseudoTerminal()
 {
-    masterFd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    masterFd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (masterFd_ < 0) {
         error_ = systemError("posix_openpt");
         return;
@@ -44,7 +44,7 @@ PseudoTerminal::PseudoTerminal()
         return;
     }
     slavePath_ = QString::fromLocal8Bit(name);
-    slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slaveFd_ < 0) {
         error_ = systemError("open slave");
         closeMaster();

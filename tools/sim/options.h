@@ -1,0 +1,31 @@
+// The simulator's command line: where it serves, the sensor's starting
+// settings, and how realistic the line is.
+#pragma once
+
+#include "replysender.h"
+#include "sensormodel.h"
+
+#include <QString>
+#include <QStringList>
+
+struct SimOptions {
+    QString portName; // empty: create a pseudo-terminal
+    QString linkPath; // empty: no symbolic link
+    SensorConfig config;
+    int noiseTenths = 456;
+    int driftTenths = 15;
+    uint32_t seed = 0;
+    bool seedGiven = false;
+    int reportEveryMs = 0;
+    LineRealism realism;
+};
+
+// Parses the arguments (the program name first). Returns false with `message`
+// set to an error; with `helpRequested` set, `message` holds the help text.
+bool parseSimOptions(const QStringList &arguments, SimOptions &options, QString &message,
+                     bool &helpRequested);
+
+// Value readers for the options, also used by the control commands.
+bool parseDecibels(const QString &text, int &tenths);
+bool parseFirmware(const QString &text, FirmwareVersion &version);
+bool parseSerialNumber(const QString &text, uint32_t &serialNumber);

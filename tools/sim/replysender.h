@@ -1,0 +1,66 @@
+// Puts the sensor's frames on the line the way a real line might: after a
+// delay, at the pace of the baud rate, and with faults injected on request
+// (split in two writes, a stray byte in front, a corrupted CRC or checksum,
+// or not at all). Pacing runs on timers; nothing waits.
+#pragma once
+
+#include "requestparser.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QQueue>
+#include <QTimer>
+#include <random>
+
+class Line;
+
+struct LineRealism {
+    bool lineRate = false; // one byte per character time of `baud`
+    int baud = 9600;
+    int replyDelayMs = 0;
+    double splitProbability = 0.0;
+    int splitGapMs = 50;
+    double strayProbability = 0.0;
+    double corruptProbability = 0.0;
+    double dropProbability = 0.0;
+};
+
+class ReplySender : public QObject
+{
+    Q_OBJECT
+  public:
+    ReplySender(Line *line, const LineRealism &realism, uint32_t seed, QObject *parent = nullptr);
+
+    // A reply to a request: delayed, and hit by the faults that come up.
+    // `note` is added to its log line.
+    void sendReply(const QByteArray &frame, Request::Kind kind, const QString &note);
+    // A frame the sensor sends unprompted: paced, but no delay and no faults.
+    void sendUnsolicited(const QByteArray &frame, const QString &note);
+
+    bool idle() const { return queue_.isEmpty() && current_.isEmpty(); }
+
+  private:
+    struct Chunk {
+        QByteArray bytes;
+        int gapBeforeMs = 0; // silence before it, after the previous chunk
+        QByteArray logFrame; // logged when the chunk starts, if not empty
+        QString logNote;
+    };
+
+    bool happens(double probability);
+    void enqueue(const Chunk &chunk);
+    void pump();
+    qint64 nowUs() const { return clock_.nsecsElapsed() / 1000; }
+
+    Line *line_;
+    LineRealism realism_;
+    std::mt19937 rng_;
+    QQueue<Chunk> queue_;
+    qint64 headStartUs_ = -1; // when the queue's head may start
+    QByteArray current_;      // the chunk on the line now (line-rate pacing)
+    int currentSent_ = 0;
+    qint64 currentStartUs_ = 0;
+    QElapsedTimer clock_;
+    QTimer timer_;
+};

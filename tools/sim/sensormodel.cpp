@@ -1,0 +1,351 @@
+#include "sensormodel.h"
+
+#include "commands.h"
+#include "frame.h"
+#include "modbus.h"
+#include "sensor.h"
+
+#include <QVector>
+#include <cmath>
+
+namespace {
+
+const uint8_t *bytesOf(const QByteArray &frame)
+{
+    return reinterpret_cast<const uint8_t *>(frame.constData());
+}
+
+QString exceptionNote(uint8_t code)
+{
+    return QStringLiteral("exception %1 (%2)")
+        .arg(int(code))
+        .arg(QLatin1String(modbus::exceptionText(code)));
+}
+
+bool isCaliParamRegister(uint16_t reg)
+{
+    return reg >= reg::kCaliParam && reg < reg::kCaliParam + 6;
+}
+
+bool isCalibrationRegister(uint16_t reg)
+{
+    return reg >= reg::kCalibrateRange0 && reg < reg::kCalibrateRange0 + 6;
+}
+
+// Highest register count a read or write may ask for (Modbus limits).
+constexpr int kMaxReadCount = 125;
+constexpr int kMaxWriteCount = 123;
+constexpr uint8_t kMaxSlaveAddress = 247;
+
+} // namespace
+
+SensorModel::SensorModel(const SensorConfig &defaults, int levelTenths, int driftTenths,
+                         uint32_t seed)
+    : defaults_(defaults), config_(defaults), levelTenths_(levelTenths), driftTenths_(driftTenths),
+      rng_(seed)
+{
+}
+
+int SensorModel::sampleNoise()
+{
+    if (driftTenths_ > 0) {
+        // A bounded random walk: each reading moves a few tenths at most.
+        const int step = qMax(1, driftTenths_ / 4);
+        deviation_ += int(rng_() % uint32_t(2 * step + 1)) - step;
+        deviation_ = qBound(-driftTenths_, deviation_, driftTenths_);
+    } else {
+        deviation_ = 0;
+    }
+    return qBound(0, levelTenths_ + deviation_, 0xFFFF);
+}
+
+uint32_t SensorModel::originFromNoise(int noiseTenths)
+{
+    return uint32_t(std::lround(std::pow(10.0, noiseTenths / 200.0)));
+}
+
+uint32_t SensorModel::adCountFromNoise(int noiseTenths)
+{
+    const double count = std::pow(10.0, noiseTenths / 200.0) * 1000.0;
+    return count >= 4294967295.0 ? 0xFFFFFFFFu : uint32_t(std::lround(count));
+}
+
+SensorModel::Answer SensorModel::handle(const Request &request)
+{
+    // The parser hands over whole frames only; anything else is not read.
+    if (request.kind == Request::Own) {
+        if (request.bytes.size() != kOwnFrameSize)
+            return {{}, QStringLiteral("not a whole frame")};
+        return handleOwn(request.bytes);
+    }
+    const int length = modbus::requestLength(request.bytes);
+    if (request.bytes.size() < 4 || (length > 0 && request.bytes.size() != length))
+        return {{}, QStringLiteral("not a whole frame")};
+    return handleModbus(request.bytes);
+}
+
+SensorModel::Answer SensorModel::handleModbus(const QByteArray &request)
+{
+    const uint8_t *bytes = bytesOf(request);
+    const uint8_t slave = bytes[0];
+    const uint8_t function = bytes[1];
+    if (slave != modbus::kToolSlaveAddress && slave != config_.address)
+        return {{}, QStringLiteral("addressed to slave %1, not to this sensor").arg(int(slave))};
+
+    if (config_.ownProtocol) {
+        // In its own protocol the sensor still takes the protocol switch and
+        // the factory reset over Modbus, so that it can always be brought back.
+        const bool wayBack = function == modbus::kWriteSingle && request.size() == 8 &&
+                             (bigEndian16(bytes + 2) == reg::kProtocolSelect ||
+                              bigEndian16(bytes + 2) == reg::kFactoryReset);
+        if (!wayBack)
+            return {{}, QStringLiteral("own protocol selected, Modbus request ignored")};
+    }
+
+    switch (function) {
+    case modbus::kReadHolding:
+    case modbus::kReadInput:
+        return readRegisters(request);
+    case modbus::kWriteSingle:
+        return writeRegisters(request, bigEndian16(bytes + 2), {bigEndian16(bytes + 4)});
+    case modbus::kWriteMultiple: {
+        const int count = bigEndian16(bytes + 4);
+        const int byteCount = bytes[6];
+        if (count < 1 || count > kMaxWriteCount || byteCount != 2 * count)
+            return {modbus::exceptionReply(slave, function, modbus::kIllegalDataValue),
+                    exceptionNote(modbus::kIllegalDataValue)};
+        QVector<uint16_t> values;
+        for (int i = 0; i < count; ++i)
+            values.append(bigEndian16(bytes + 7 + 2 * i));
+        return writeRegisters(request, bigEndian16(bytes + 2), values);
+    }
+    default:
+        return {modbus::exceptionReply(slave, function, modbus::kIllegalFunction),
+                exceptionNote(modbus::kIllegalFunction)};
+    }
+}
+
+SensorModel::Answer SensorModel::readRegisters(const QByteArray &request)
+{
+    const uint8_t *bytes = bytesOf(request);
+    const uint8_t slave = bytes[0];
+    const uint8_t function = bytes[1];
+    const uint16_t first = bigEndian16(bytes + 2);
+    const int count = bigEndian16(bytes + 4);
+    if (count < 1 || count > kMaxReadCount)
+        return {modbus::exceptionReply(slave, function, modbus::kIllegalDataValue),
+                exceptionNote(modbus::kIllegalDataValue)};
+
+    // One noise reading serves every register of the request that shows it;
+    // requests that show none leave the drift where it is.
+    const bool showsNoise = function == modbus::kReadInput ||
+                            (first < reg::kOrigin + 3 && first + count > reg::kOrigin);
+    const int noise = showsNoise ? sampleNoise() : 0;
+    QVector<uint16_t> values;
+    for (int i = 0; i < count; ++i) {
+        uint16_t value = 0;
+        if (first + i > 0xFFFF || !readRegister(function, uint16_t(first + i), noise, value))
+            return {modbus::exceptionReply(slave, function, modbus::kIllegalDataAddress),
+                    exceptionNote(modbus::kIllegalDataAddress)};
+        values.append(value);
+    }
+    return {modbus::readReply(slave, function, values), QString()};
+}
+
+bool SensorModel::readRegister(uint8_t function, uint16_t reg, int noise, uint16_t &value) const
+{
+    if (function == modbus::kReadInput) {
+        if (reg != reg::kNoise)
+            return false;
+        value = uint16_t(noise);
+        return true;
+    }
+    const uint32_t origin = originFromNoise(noise);
+    switch (reg) {
+    case reg::kSerialNumber:
+        value = uint16_t(config_.serialNumber >> 16);
+        return true;
+    case reg::kSerialNumber + 1:
+        value = uint16_t(config_.serialNumber & 0xFFFF);
+        return true;
+    case reg::kVersion:
+        value = uint16_t((((config_.version.major - 16) & 0x0F) << 12) |
+                         ((config_.version.minor & 0x0F) << 8) | uint8_t(config_.version.patch));
+        return true;
+    case reg::kDeviceAddr:
+        value = config_.address;
+        return true;
+    case reg::kOrigin:
+        value = uint16_t(origin >> 16);
+        return true;
+    case reg::kOrigin + 1:
+        value = uint16_t(origin & 0xFFFF);
+        return true;
+    case reg::kOrigin + 2:
+        value = uint16_t(noise);
+        return true;
+    case reg::kProtocolSelect:
+        value = config_.ownProtocol ? reg::kSelectOwnProtocol : reg::kSelectModbus;
+        return true;
+    default:
+        break;
+    }
+    if (isCaliParamRegister(reg)) {
+        const std::array<int32_t, 3> &params = config_.caliParams;
+        value = caliParamRegisters(params[0], params[1], params[2])[reg - reg::kCaliParam];
+        return true;
+    }
+    if (isCalibrationRegister(reg)) {
+        value = config_.calibration[size_t(reg - reg::kCalibrateRange0)];
+        return true;
+    }
+    return false;
+}
+
+uint8_t SensorModel::checkWrite(uint16_t reg, uint16_t value) const
+{
+    switch (reg) {
+    case reg::kDeviceAddr:
+        return value >= 1 && value <= kMaxSlaveAddress ? 0 : modbus::kIllegalDataValue;
+    case reg::kFactoryReset:
+        return value == reg::kFactoryResetValue ? 0 : modbus::kIllegalDataValue;
+    case reg::kProtocolSelect:
+        return value == reg::kSelectOwnProtocol || value == reg::kSelectModbus
+                   ? 0
+                   : modbus::kIllegalDataValue;
+    default:
+        break;
+    }
+    if (isCaliParamRegister(reg) || isCalibrationRegister(reg))
+        return 0;
+    return modbus::kIllegalDataAddress;
+}
+
+void SensorModel::applyWrite(uint16_t reg, uint16_t value)
+{
+    switch (reg) {
+    case reg::kDeviceAddr:
+        config_.address = uint8_t(value);
+        return;
+    case reg::kFactoryReset:
+        factoryReset();
+        return;
+    case reg::kProtocolSelect:
+        config_.ownProtocol = value == reg::kSelectOwnProtocol;
+        return;
+    default:
+        break;
+    }
+    if (isCaliParamRegister(reg)) {
+        const int index = reg - reg::kCaliParam;
+        uint32_t param = uint32_t(config_.caliParams[size_t(index / 2)]);
+        if (index % 2 == 0)
+            param = (param & 0x0000FFFFu) | (uint32_t(value) << 16);
+        else
+            param = (param & 0xFFFF0000u) | value;
+        config_.caliParams[size_t(index / 2)] = int32_t(param);
+    } else if (isCalibrationRegister(reg)) {
+        config_.calibration[size_t(reg - reg::kCalibrateRange0)] = value;
+    }
+}
+
+// Every register is checked before any is changed: a refused write changes
+// nothing. The echo goes out from the address the request named, also when
+// the write changes the sensor's address.
+SensorModel::Answer SensorModel::writeRegisters(const QByteArray &request, uint16_t first,
+                                                const QVector<uint16_t> &values)
+{
+    const uint8_t slave = uint8_t(request[0]);
+    const uint8_t function = uint8_t(request[1]);
+    uint8_t refusal = 0;
+    for (int i = 0; i < values.size() && refusal == 0; ++i) {
+        if (first + i > 0xFFFF)
+            refusal = modbus::kIllegalDataAddress;
+        else
+            refusal = checkWrite(uint16_t(first + i), values[i]);
+    }
+    if (refusal != 0)
+        return {modbus::exceptionReply(slave, function, refusal), exceptionNote(refusal)};
+    for (int i = 0; i < values.size(); ++i)
+        applyWrite(uint16_t(first + i), values[i]);
+    return {modbus::writeEcho(request), QString()};
+}
+
+SensorModel::Answer SensorModel::handleOwn(const QByteArray &frame)
+{
+    if (!config_.ownProtocol)
+        return {{}, QStringLiteral("Modbus selected, own-protocol frame ignored")};
+    const uint8_t *bytes = bytesOf(frame);
+    QByteArray data(kOwnChecksumOffset - 2, '\0'); // the 15 data bytes, offsets 2 to 16
+    switch (bytes[1]) {
+    case own::kIdentity: {
+        QByteArray id;
+        appendBigEndian32(id, config_.serialNumber);
+        data.replace(6, 4, id); // frame offsets 8 to 11
+        return {ownFrame(own::kIdentity, data), QString()};
+    }
+    case own::kVersion:
+        data[7] = char(config_.version.major); // frame offsets 9 to 11
+        data[8] = char(config_.version.minor);
+        data[9] = char(config_.version.patch);
+        return {ownFrame(own::kVersion, data), QString()};
+    case own::kSetIdentity:
+        config_.serialNumber = bigEndian32(bytes + 8);
+        return {frame, QStringLiteral("identity set")};
+    case own::kReadCaliParam:
+    case own::kWriteCaliParam: {
+        if (bytes[2] != own::kCaliParamSelector)
+            return {{},
+                    QStringLiteral("selector 0x%1 unknown, frame ignored").arg(hexPair(bytes[2]))};
+        if (bytes[1] == own::kWriteCaliParam) {
+            for (size_t i = 0; i < 3; ++i)
+                config_.caliParams[i] = int32_t(bigEndian32(bytes + 3 + 4 * i));
+        }
+        QByteArray reply(1, char(own::kCaliParamSelector));
+        for (int32_t param : config_.caliParams)
+            appendBigEndian32(reply, uint32_t(param));
+        return {ownFrame(bytes[1], reply), QString()};
+    }
+    default:
+        return {{}, QStringLiteral("command 0x%1 unknown, frame ignored").arg(hexPair(bytes[1]))};
+    }
+}
+
+QByteArray SensorModel::reportFrame()
+{
+    const int noise = sampleNoise();
+    const uint32_t origin = qMin<uint32_t>(originFromNoise(noise), 0xFFFF);
+    QByteArray data(kOwnChecksumOffset - 2, '\0');
+    data[0] = char(own::kReportMarker);
+    data[3] = char(origin & 0xFF); // frame offsets 5 and 6, low byte first
+    data[4] = char(origin >> 8);
+    data[9] = char(noise & 0xFF); // frame offsets 11 and 12, low byte first
+    data[10] = char(noise >> 8);
+    QByteArray count;
+    appendBigEndian32(count, adCountFromNoise(noise));
+    data.replace(11, 4, count); // frame offsets 13 to 16
+    return ownFrame(own::kReport, data);
+}
+
+QByteArray SensorModel::factoryDoneFrame() const
+{
+    QByteArray data;
+    data.append(char(own::kConfigFactoryReset));
+    data.append(char(0x01));
+    return ownFrame(own::kConfig, data);
+}
+
+QByteArray SensorModel::calibrationFrame() const
+{
+    QByteArray data;
+    data.append(char(own::kConfigCalibration));
+    data.append(char(config_.calibration[0] >> 8));   // sign
+    data.append(char(config_.calibration[0] & 0xFF)); // magnitude
+    data.append(char(config_.calibration[1] & 0xFF)); // factor
+    return ownFrame(own::kConfig, data);
+}
+
+QByteArray SensorModel::calibrateDoneFrame() const
+{
+    return ownFrame(own::kConfig, QByteArray(1, char(own::kConfigCalibrateDone)));
+}

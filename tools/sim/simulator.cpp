@@ -1,0 +1,139 @@
+#include "simulator.h"
+
+#include "decoder.h"
+#include "frame.h"
+#include "framelog.h"
+#include "line.h"
+
+namespace {
+
+// Modbus ends a frame after 3.5 character times of silence. A pty delivers
+// a frame at once whatever the baud rate, and a scheduler may stall a
+// writer for some milliseconds, so the gap is never taken below 20 ms.
+int frameGapMs(int baud)
+{
+    return qMax(20, (35 * 1000 + baud - 1) / baud);
+}
+
+int calibrationOffset(uint16_t offsetRegister)
+{
+    const int magnitude = offsetRegister & 0xFF;
+    return (offsetRegister >> 8) != 0 ? magnitude : -magnitude;
+}
+
+} // namespace
+
+Simulator::Simulator(Line *line, const SimOptions &options, QObject *parent)
+    : QObject(parent),
+      model_(options.config, options.noiseTenths, options.driftTenths, options.seed),
+      sender_(line, options.realism, options.seed ^ 0x9E3779B9u)
+{
+    connect(line, &Line::received, this, &Simulator::onReceived);
+    idleTimer_.setSingleShot(true);
+    idleTimer_.setInterval(frameGapMs(options.realism.baud));
+    connect(&idleTimer_, &QTimer::timeout, this, &Simulator::onLineIdle);
+    if (options.reportEveryMs > 0) {
+        connect(&reportTimer_, &QTimer::timeout, this, [this] {
+            if (model_.config().ownProtocol)
+                sendReport();
+        });
+        reportTimer_.start(options.reportEveryMs);
+    }
+}
+
+void Simulator::onReceived(const QByteArray &bytes)
+{
+    respond(parser_.feed(bytes));
+    if (parser_.buffered() > 0)
+        idleTimer_.start();
+    else
+        idleTimer_.stop();
+}
+
+void Simulator::onLineIdle()
+{
+    respond(parser_.lineIdle());
+}
+
+void Simulator::respond(const QVector<Request> &requests)
+{
+    const QByteArray dropped = parser_.takeDropped();
+    if (!dropped.isEmpty())
+        framelog::frame("RX", dropped, QStringLiteral("ignored: no valid frame"));
+    for (const Request &request : requests) {
+        const SensorModel::Answer answer = model_.handle(request);
+        if (answer.reply.isEmpty()) {
+            framelog::frame("RX", request.bytes, QStringLiteral("ignored: ") + answer.note);
+            continue;
+        }
+        framelog::frame("RX", request.bytes);
+        sender_.sendReply(answer.reply, request.kind, answer.note);
+    }
+}
+
+void Simulator::sendReport()
+{
+    sender_.sendUnsolicited(model_.reportFrame(), QStringLiteral("report"));
+}
+
+QString Simulator::command(const QString &line)
+{
+    const QStringList words = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return QString();
+    const QString name = words[0].toLower();
+    if (name == QLatin1String("report") && words.size() == 1) {
+        sendReport();
+    } else if (name == QLatin1String("factory-done") && words.size() == 1) {
+        sender_.sendUnsolicited(model_.factoryDoneFrame(), QStringLiteral("factory reset done"));
+    } else if (name == QLatin1String("calibration") && words.size() == 1) {
+        sender_.sendUnsolicited(model_.calibrationFrame(),
+                                QStringLiteral("calibration of range 0"));
+    } else if (name == QLatin1String("calibrate-done") && words.size() == 1) {
+        sender_.sendUnsolicited(model_.calibrateDoneFrame(), QStringLiteral("calibration done"));
+    } else if (name == QLatin1String("noise") && words.size() == 2) {
+        int tenths = 0;
+        if (!parseDecibels(words[1], tenths))
+            return QStringLiteral("noise: \"%1\" is not a level from 0 to 6553.5 dB").arg(words[1]);
+        model_.setNoiseLevel(tenths);
+        return QStringLiteral("noise level %1 dB").arg(realText(tenths / 10.0));
+    } else if (name == QLatin1String("state") && words.size() == 1) {
+        return stateText();
+    } else if (name == QLatin1String("quit") && words.size() == 1) {
+        emit quitRequested();
+    } else if (name == QLatin1String("help")) {
+        return QStringLiteral("commands: report, factory-done, calibration, calibrate-done, "
+                              "noise DB, state, quit");
+    } else {
+        return QStringLiteral("unknown command \"%1\" (try help)").arg(line.simplified());
+    }
+    return QString();
+}
+
+QString Simulator::stateText() const
+{
+    const SensorConfig &config = model_.config();
+    QByteArray serial;
+    appendBigEndian32(serial, config.serialNumber);
+    QStringList ranges;
+    for (int range = 0; range < 3; ++range) {
+        ranges << QStringLiteral("%1 x%2")
+                      .arg(calibrationOffset(config.calibration[size_t(2 * range)]))
+                      .arg(config.calibration[size_t(2 * range + 1)] & 0xFF);
+    }
+    return QStringLiteral("address %1, %2 selected, serial number %3, firmware %4-%5-%6, "
+                          "parameters A %7 B %8 C %9, calibration of ranges 0-2: %10, "
+                          "noise level %11 dB, drift %12 dB")
+        .arg(int(config.address))
+        .arg(config.ownProtocol ? QStringLiteral("own protocol") : QStringLiteral("Modbus"))
+        .arg(identityText(reinterpret_cast<const uint8_t *>(serial.constData())))
+        .arg(config.version.major)
+        .arg(config.version.minor)
+        .arg(config.version.patch)
+        .arg(realText(config.caliParams[0] / 100.0))
+        .arg(realText(config.caliParams[1] / 100.0))
+        .arg(realText(config.caliParams[2] / 100.0))
+        .arg(ranges.join(QStringLiteral(", ")))
+        .arg(realText(model_.noiseLevel() / 10.0))
+        .arg(realText(model_.noiseDrift() / 10.0));
+}

@@ -1,0 +1,40 @@
+// Joins a line to the sensor model: bytes from the line are cut into
+// requests, answered by the model and the answers sent back; control
+// commands make the sensor send its unprompted frames.
+#pragma once
+
+#include "options.h"
+#include "replysender.h"
+#include "requestparser.h"
+#include "sensormodel.h"
+
+#include <QObject>
+#include <QTimer>
+
+class Line;
+
+class Simulator : public QObject
+{
+    Q_OBJECT
+  public:
+    Simulator(Line *line, const SimOptions &options, QObject *parent = nullptr);
+
+    // Runs one control command line; returns the text to show (may be empty).
+    QString command(const QString &line);
+    QString stateText() const;
+
+  signals:
+    void quitRequested();
+
+  private:
+    void onReceived(const QByteArray &bytes);
+    void onLineIdle();
+    void respond(const QVector<Request> &requests);
+    void sendReport();
+
+    RequestParser parser_;
+    SensorModel model_;
+    ReplySender sender_;
+    QTimer idleTimer_;
+    QTimer reportTimer_;
+};
