@@ -1,0 +1,287 @@
+// The command line of ktr450ctl: what it accepts, and what it refuses with
+// words instead of cutting values to their low bits.
+#include "arguments.h"
+
+#include <QtTest>
+#include <limits>
+
+class CtlArgumentsTest : public QObject
+{
+    Q_OBJECT
+
+  private:
+    static ParseOutcome parse(const QString &line)
+    {
+        return parseInvocation(line.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+    }
+
+  private slots:
+    void readsTakeNoValuesAndWriteNothing();
+    void optionsMayStandAnywhereAndTakeEqualsForm();
+    void negativeNumbersAreValuesNotOptions();
+    void writesCarryTheirCheckedValues();
+    void helpWinsOverEveryOtherMistake();
+    void usageErrorsSayWhatIsWrong_data();
+    void usageErrorsSayWhatIsWrong();
+    void hundredthsAreReadExactly_data();
+    void hundredthsAreReadExactly();
+    void fieldLimitsAreInclusive();
+    void addressesAreHexadecimal();
+};
+
+void CtlArgumentsTest::readsTakeNoValuesAndWriteNothing()
+{
+    const struct {
+        const char *line;
+        CommandKind kind;
+    } reads[] = {
+        {"noise", CommandKind::Noise},       {"serial", CommandKind::Serial},
+        {"version", CommandKind::Version},   {"origin", CommandKind::Origin},
+        {"address", CommandKind::Address},   {"calibration", CommandKind::Calibration},
+        {"params", CommandKind::Params},     {"identity", CommandKind::Identity},
+        {"watch noise", CommandKind::Watch},
+    };
+    for (const auto &read : reads) {
+        const ParseOutcome outcome = parse(QStringLiteral("--port p ") + QLatin1String(read.line));
+        QVERIFY2(outcome.ok, qPrintable(outcome.error));
+        QCOMPARE(outcome.invocation.command.kind, read.kind);
+        QVERIFY2(!outcome.invocation.command.write, read.line);
+    }
+    const Invocation defaults = parse(QStringLiteral("noise --port p")).invocation;
+    QCOMPARE(defaults.link.baud, 9600);
+    QCOMPARE(int(defaults.link.address), 0);
+    QCOMPARE(defaults.link.timeoutMs, 1000);
+    QCOMPARE(defaults.link.retries, 2);
+    QVERIFY(!defaults.json);
+
+    // Identity always speaks the sensor's own protocol; ports needs no port.
+    QVERIFY(parse(QStringLiteral("identity --port p")).invocation.command.ownProtocol);
+    QVERIFY(parse(QStringLiteral("ports")).ok);
+}
+
+void CtlArgumentsTest::optionsMayStandAnywhereAndTakeEqualsForm()
+{
+    const ParseOutcome outcome =
+        parse(QStringLiteral("--json noise --port=/dev/ttyUSB0 --baud 2400 --timeout=250 --retries "
+                             "0 --address 1f --verbose"));
+    QVERIFY2(outcome.ok, qPrintable(outcome.error));
+    const Invocation &inv = outcome.invocation;
+    QCOMPARE(inv.link.port, QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(inv.link.baud, 2400);
+    QCOMPARE(inv.link.timeoutMs, 250);
+    QCOMPARE(inv.link.retries, 0);
+    QCOMPARE(int(inv.link.address), 0x1f);
+    QVERIFY(inv.json);
+    QVERIFY(inv.verbose);
+
+    const Invocation watch =
+        parse(QStringLiteral("watch --interval 0 noise --count=5 --port p")).invocation;
+    QCOMPARE(watch.command.kind, CommandKind::Watch);
+    QCOMPARE(watch.command.intervalMs, 0);
+    QCOMPARE(watch.command.count, 5);
+}
+
+void CtlArgumentsTest::negativeNumbersAreValuesNotOptions()
+{
+    ParseOutcome outcome = parse(QStringLiteral("--port p calibration -5 100 --range 2"));
+    QVERIFY2(outcome.ok, qPrintable(outcome.error));
+    QCOMPARE(outcome.invocation.command.offset, -5);
+    QCOMPARE(outcome.invocation.command.factor, 100);
+    QCOMPARE(outcome.invocation.command.range, 2);
+
+    outcome = parse(QStringLiteral("--port p params -1 -.5 -0.25"));
+    QVERIFY2(outcome.ok, qPrintable(outcome.error));
+    QCOMPARE(outcome.invocation.command.params, (std::array<int32_t, 3>{{-100, -50, -25}}));
+
+    // After "--" even option-like words are values (and here refused as such).
+    outcome = parse(QStringLiteral("--port p params -- 1 2 --json"));
+    QVERIFY(!outcome.ok);
+    QVERIFY2(outcome.error.contains(QStringLiteral("--json")), qPrintable(outcome.error));
+}
+
+void CtlArgumentsTest::writesCarryTheirCheckedValues()
+{
+    CtlCommand c = parse(QStringLiteral("--port p address 1f")).invocation.command;
+    QVERIFY(c.write);
+    QCOMPARE(int(c.newAddress), 0x1f);
+
+    c = parse(QStringLiteral("--port p params 1.5 -1 0 --own-protocol")).invocation.command;
+    QVERIFY(c.write);
+    QVERIFY(c.ownProtocol);
+    QCOMPARE(c.params, (std::array<int32_t, 3>{{150, -100, 0}}));
+
+    c = parse(QStringLiteral("--port p identity 12AB-ff")).invocation.command;
+    QVERIFY(c.write);
+    QCOMPARE(c.identity, (std::array<uint8_t, 4>{{0x12, 0xAB, 0x00, 0xFF}}));
+
+    c = parse(QStringLiteral("--port p protocol own")).invocation.command;
+    QVERIFY(c.write);
+    QVERIFY(c.toOwnProtocol);
+    QVERIFY(!parse(QStringLiteral("--port p protocol modbus")).invocation.command.toOwnProtocol);
+    QVERIFY(parse(QStringLiteral("--port p factory-reset")).invocation.command.write);
+}
+
+void CtlArgumentsTest::helpWinsOverEveryOtherMistake()
+{
+    for (const char *line : {"--help", "-h", "bogus --help", "noise --baud 7 -h"}) {
+        const ParseOutcome outcome = parse(QLatin1String(line));
+        QVERIFY2(outcome.ok, line);
+        QVERIFY2(outcome.invocation.help, line);
+    }
+}
+
+void CtlArgumentsTest::usageErrorsSayWhatIsWrong_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("says");
+
+    QTest::newRow("nothing") << ""
+                             << "no command given";
+    QTest::newRow("unknown command") << "--port p reboot"
+                                     << "unknown command 'reboot'";
+    QTest::newRow("unknown option") << "--port p noise --fast"
+                                    << "unknown option '--fast'";
+    QTest::newRow("no port") << "noise"
+                             << "no port given";
+    QTest::newRow("option without value") << "noise --port"
+                                          << "--port needs a value";
+    QTest::newRow("flag with value") << "--port p noise --json=1"
+                                     << "--json takes no value";
+    QTest::newRow("baud") << "--port p --baud 1200 noise"
+                          << "9600, 4800 or 2400";
+    QTest::newRow("timeout zero") << "--port p --timeout 0 noise"
+                                  << "timeout 0 does not fit";
+    QTest::newRow("timeout text") << "--port p --timeout soon noise"
+                                  << "not a whole decimal";
+    QTest::newRow("retries") << "--port p --retries 101 noise"
+                             << "retries 101 does not fit";
+    QTest::newRow("range elsewhere") << "--port p noise --range 1"
+                                     << "--range belongs";
+    QTest::newRow("own elsewhere") << "--port p address --own-protocol"
+                                   << "--own-protocol belongs";
+    QTest::newRow("interval elsewhere") << "--port p noise --interval 5"
+                                        << "belong to the watch";
+    QTest::newRow("extra argument") << "--port p noise 5"
+                                    << "unexpected argument '5'";
+    QTest::newRow("calibration one value") << "--port p calibration 5"
+                                           << "calibration [--range";
+    QTest::newRow("params two values") << "--port p params 1 2"
+                                       << "params [--own-protocol]";
+    QTest::newRow("protocol missing") << "--port p protocol"
+                                      << "protocol modbus|own";
+    QTest::newRow("protocol unknown") << "--port p protocol rtu"
+                                      << "use modbus or own";
+    QTest::newRow("watch what") << "--port p watch serial"
+                                << "watch noise [--interval";
+    QTest::newRow("count zero") << "--port p watch noise --count 0"
+                                << "count 0 does not fit";
+    QTest::newRow("interval negative") << "--port p watch noise --interval -1"
+                                       << "interval -1";
+    QTest::newRow("range 3") << "--port p calibration --range 3"
+                             << "ranges 0, 1 and 2";
+    QTest::newRow("address 0") << "--port p address 0"
+                               << "broadcast";
+    QTest::newRow("address 100 is not cut to 0") << "--port p address 100"
+                                                 << "1 (1) to f7 (247)";
+    QTest::newRow("address f8") << "--port p address f8"
+                                << "does not fit";
+    QTest::newRow("address decimal point") << "--port p address 1.5"
+                                           << "not a hexadecimal";
+    QTest::newRow("request address") << "--port p --address 1g noise"
+                                     << "--address:";
+    QTest::newRow("offset 256") << "--port p calibration 256 100"
+                                << "-255 to 255";
+    QTest::newRow("offset -256") << "--port p calibration -256 100"
+                                 << "-255 to 255";
+    QTest::newRow("offset 300 is not cut") << "--port p calibration 300 1"
+                                           << "offset 300 does not fit";
+    QTest::newRow("factor 256") << "--port p calibration 5 256"
+                                << "one byte, so 0 to 255";
+    QTest::newRow("factor negative") << "--port p calibration 5 -1"
+                                     << "factor -1 does not fit";
+    QTest::newRow("param third decimal") << "--port p params 1.234 0 0"
+                                         << "parameter A: 1.234 has more than two";
+    QTest::newRow("param too big") << "--port p params 0 21474836.48 0"
+                                   << "parameter B: 21474836.48 does not fit";
+    QTest::newRow("param not a number") << "--port p params 0 0 1e5"
+                                        << "parameter C: '1e5' is not a decimal";
+    QTest::newRow("identity five digits") << "--port p identity 12345-0"
+                                          << "one to four";
+    QTest::newRow("identity one group") << "--port p identity 1234"
+                                        << "joined by '-'";
+    QTest::newRow("identity three groups") << "--port p identity 1-2-3"
+                                           << "joined by '-'";
+}
+
+void CtlArgumentsTest::usageErrorsSayWhatIsWrong()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, says);
+    const ParseOutcome outcome = parse(line);
+    QVERIFY(!outcome.ok);
+    QVERIFY2(outcome.error.contains(says), qPrintable(outcome.error));
+}
+
+void CtlArgumentsTest::hundredthsAreReadExactly_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("fits");
+    QTest::addColumn<int>("hundredths");
+
+    QTest::newRow("1.5") << "1.5" << true << 150;
+    QTest::newRow("-1") << "-1" << true << -100;
+    QTest::newRow("+2") << "+2" << true << 200;
+    QTest::newRow(".5") << ".5" << true << 50;
+    QTest::newRow("7.") << "7." << true << 700;
+    QTest::newRow("0.29 is 29, not the 28 a float gives") << "0.29" << true << 29;
+    QTest::newRow("trailing zeros") << "1.500" << true << 150;
+    QTest::newRow("leading zeros") << "000012.34" << true << 1234;
+    QTest::newRow("largest") << "21474836.47" << true << std::numeric_limits<int32_t>::max();
+    QTest::newRow("smallest") << "-21474836.48" << true << std::numeric_limits<int32_t>::min();
+    QTest::newRow("one past largest") << "21474836.48" << false << 0;
+    QTest::newRow("one past smallest") << "-21474836.49" << false << 0;
+    QTest::newRow("many digits") << "123456789012345678901234" << false << 0;
+    QTest::newRow("thousandths") << "0.001" << false << 0;
+    QTest::newRow("exponent") << "1e3" << false << 0;
+    QTest::newRow("comma") << "3,5" << false << 0;
+    QTest::newRow("point only") << "." << false << 0;
+    QTest::newRow("empty") << "" << false << 0;
+    QTest::newRow("nan") << "nan" << false << 0;
+}
+
+void CtlArgumentsTest::hundredthsAreReadExactly()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, fits);
+    QFETCH(int, hundredths);
+    const Checked<int32_t> value = checkHundredths(text);
+    QCOMPARE(value.ok(), fits);
+    if (fits)
+        QCOMPARE(value.value, hundredths);
+}
+
+void CtlArgumentsTest::fieldLimitsAreInclusive()
+{
+    QCOMPARE(checkCalibrationOffset(QStringLiteral("-255")).value, -255);
+    QCOMPARE(checkCalibrationOffset(QStringLiteral("255")).value, 255);
+    QCOMPARE(checkCalibrationFactor(QStringLiteral("0")).value, 0);
+    QCOMPARE(checkCalibrationFactor(QStringLiteral("255")).value, 255);
+    QVERIFY(!checkCalibrationOffset(QStringLiteral("99999999999999999999")).ok());
+    QCOMPARE(checkIdentity(QStringLiteral("ffff-0")).value,
+             (std::array<uint8_t, 4>{{0xFF, 0xFF, 0x00, 0x00}}));
+}
+
+void CtlArgumentsTest::addressesAreHexadecimal()
+{
+    QCOMPARE(int(checkSlaveAddress(QStringLiteral("1f"), false).value), 31);
+    QCOMPARE(int(checkSlaveAddress(QStringLiteral("0x1F"), false).value), 31);
+    QCOMPARE(int(checkSlaveAddress(QStringLiteral("10"), false).value), 16);
+    QCOMPARE(int(checkSlaveAddress(QStringLiteral("f7"), false).value), 247);
+    QVERIFY(checkSlaveAddress(QStringLiteral("0"), true).ok());
+    QVERIFY(!checkSlaveAddress(QStringLiteral("0"), false).ok());
+    QVERIFY(!checkSlaveAddress(QStringLiteral("-1"), true).ok());
+    QVERIFY(!checkSlaveAddress(QStringLiteral(""), true).ok());
+}
+
+QTEST_APPLESS_MAIN(CtlArgumentsTest)
+#include "tst_ctlarguments.moc"

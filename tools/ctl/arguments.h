@@ -1,0 +1,85 @@
+// The command line of ktr450ctl: options, the command and its arguments, and
+// the checks that refuse values which do not fit their field on the wire.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+
+enum class CommandKind {
+    Noise,
+    Serial,
+    Version,
+    Origin,
+    Address,
+    Calibration,
+    Params,
+    Identity,
+    FactoryReset,
+    Protocol,
+    Ports,
+    Watch,
+};
+
+// How to reach the sensor.
+struct LinkSettings {
+    QString port;
+    int32_t baud = 9600;
+    uint8_t address = 0; // this sensor answers address 0 whatever its own address
+    int timeoutMs = 1000;
+    int retries = 2;
+};
+
+struct CtlCommand {
+    CommandKind kind = CommandKind::Noise;
+    bool write = false;       // changes the sensor: arguments were given
+    bool ownProtocol = false; // version and params: use the sensor's own frames
+    int range = 0;            // calibration range 0 to 2
+    uint8_t newAddress = 1;
+    int offset = 0;
+    int factor = 0;
+    std::array<int32_t, 3> params{}; // A, B, C in hundredths
+    std::array<uint8_t, 4> identity{};
+    bool toOwnProtocol = false;
+    int intervalMs = 1000; // watch: time from one reading's start to the next
+    int count = 0;         // watch: readings to take, 0 until interrupted
+};
+
+struct Invocation {
+    bool help = false;
+    bool json = false;
+    bool verbose = false;
+    LinkSettings link;
+    CtlCommand command;
+};
+
+struct ParseOutcome {
+    bool ok = false;
+    QString error; // plain words, for standard error
+    Invocation invocation;
+};
+
+// Reads the arguments that follow the program name.
+ParseOutcome parseInvocation(const QStringList &arguments);
+
+// A value read from text, or the reason it was refused.
+template <typename T> struct Checked {
+    T value{};
+    QString error;
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Addresses are hexadecimal, as the window shows them ("1f", "0x1f").
+// A new address for the sensor is 1 to f7; a request may also go to 0.
+Checked<uint8_t> checkSlaveAddress(const QString &text, bool allowBroadcast);
+// The offset travels as a sign and one byte of magnitude: -255 to 255.
+Checked<int> checkCalibrationOffset(const QString &text);
+// The factor travels as one byte: 0 to 255.
+Checked<int> checkCalibrationFactor(const QString &text);
+Checked<int> checkCalibrationRange(const QString &text);
+// A decimal number as a whole count of hundredths that fits a signed 32-bit
+// value; more decimal places than two are refused unless they are zeros.
+Checked<int32_t> checkHundredths(const QString &text);
+// Two groups of one to four hex digits joined by "-", as in 12ab-00ff.
+Checked<std::array<uint8_t, 4>> checkIdentity(const QString &text);

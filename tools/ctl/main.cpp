@@ -1,0 +1,85 @@
+// ktr450ctl: the sensor's commands from a terminal, for scripts and
+// production lines.
+#include "arguments.h"
+#include "ctloutput.h"
+#include "runner.h"
+#include "serialexchange.h"
+
+#include <QCoreApplication>
+#include <QSerialPortInfo>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+void requestStop(int)
+{
+    stopRequested.store(true);
+}
+
+void writeLine(FILE *stream, const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void writeError(const QString &message)
+{
+    writeLine(stderr, QStringLiteral("ktr450ctl: %1").arg(message));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const ParseOutcome parsed = parseInvocation(app.arguments().mid(1));
+    if (!parsed.ok) {
+        writeError(parsed.error);
+        return kExitUsage;
+    }
+    const Invocation &inv = parsed.invocation;
+    if (inv.help) {
+        std::fputs(helpText().toUtf8().constData(), stdout);
+        return kExitSuccess;
+    }
+    if (inv.command.kind == CommandKind::Ports) {
+        const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+        const QString listing = portsListing(ports, inv.json);
+        if (!listing.isEmpty())
+            writeLine(stdout, listing);
+        if (ports.isEmpty())
+            writeError(QStringLiteral("no serial ports found"));
+        return kExitSuccess;
+    }
+
+    SerialExchange exchange;
+    QString reason;
+    if (!exchange.open(inv.link.port, inv.link.baud, reason)) {
+        writeError(QStringLiteral("cannot open port %1: %2").arg(inv.link.port, reason));
+        return kExitPort;
+    }
+    exchange.setTimeout(inv.link.timeoutMs);
+    exchange.setRetries(inv.link.retries);
+    if (inv.verbose)
+        exchange.setTrace([](const QString &line) { writeLine(stderr, line); });
+
+    if (inv.command.kind == CommandKind::Watch) {
+        std::signal(SIGINT, requestStop);
+        std::signal(SIGTERM, requestStop);
+        return runWatch(
+            exchange, inv.command, inv.link.address, inv.json, stopRequested,
+            [](const QString &line) { writeLine(stdout, line); }, writeError);
+    }
+
+    const RunResult run = runCommand(exchange, inv.command, inv.link.address, inv.json);
+    if (!run.output.isEmpty())
+        writeLine(stdout, run.output);
+    if (!run.error.isEmpty())
+        writeError(run.error);
+    return run.status;
+}

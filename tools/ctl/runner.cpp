@@ -1,0 +1,107 @@
+#include "runner.h"
+
+#include "ctloutput.h"
+#include "sensorcommands.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+int statusFor(ExchangeResult::Outcome outcome)
+{
+    switch (outcome) {
+    case ExchangeResult::Replied:
+        return kExitSuccess;
+    case ExchangeResult::NoReply:
+        return kExitNoReply;
+    case ExchangeResult::BadReply:
+        return kExitBadReply;
+    case ExchangeResult::PortFailure:
+        return kExitPort;
+    }
+    return kExitBadReply;
+}
+
+// Sleeps until `untilMs` on `clock`, waking early when `stop` is set.
+void sleepUntil(const QElapsedTimer &clock, qint64 untilMs, const std::atomic<bool> &stop)
+{
+    constexpr qint64 kSliceMs = 50;
+    for (;;) {
+        const qint64 left = untilMs - clock.elapsed();
+        if (left <= 0 || stop.load())
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(qMin(left, kSliceMs)));
+    }
+}
+
+} // namespace
+
+RunResult runCommand(SerialExchange &exchange, const CtlCommand &command, uint8_t slave, bool json)
+{
+    RunResult run;
+    const CommandPlan plan = planCommand(command, slave);
+    const ExchangeResult result = exchange.transact(plan.request, plan.framer);
+    if (result.outcome != ExchangeResult::Replied) {
+        run.status = statusFor(result.outcome);
+        run.error = result.message;
+        if (result.outcome == ExchangeResult::NoReply)
+            run.error += command.ownProtocol
+                             ? QStringLiteral("; the sensor answers this only in its own "
+                                              "protocol (ktr450ctl protocol own)")
+                             : QStringLiteral("; check the port, --baud and --address, and "
+                                              "whether the sensor is in its own protocol "
+                                              "(ktr450ctl protocol modbus)");
+        return run;
+    }
+    const Interpretation interpretation = interpretReply(command, plan.request, result.reply);
+    if (!interpretation.ok()) {
+        run.status = kExitBadReply;
+        run.error = QStringLiteral("bad reply: %1").arg(interpretation.error);
+        return run;
+    }
+    run.status = kExitSuccess;
+    run.output = readingLine(interpretation.reading, json);
+    return run;
+}
+
+int runWatch(SerialExchange &exchange, const CtlCommand &command, uint8_t slave, bool json,
+             const std::atomic<bool> &stop, const std::function<void(const QString &)> &emitLine,
+             const std::function<void(const QString &)> &emitError)
+{
+    const CommandPlan plan = planCommand(command, slave);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 nextStartMs = 0;
+    int status = kExitSuccess;
+    for (int taken = 0; (command.count == 0 || taken < command.count) && !stop.load(); ++taken) {
+        sleepUntil(clock, nextStartMs, stop);
+        if (stop.load())
+            break;
+        // Readings keep their pace; one that ran late does not cause a burst.
+        nextStartMs = qMax(nextStartMs + command.intervalMs, clock.elapsed());
+
+        const ExchangeResult result = exchange.transact(plan.request, plan.framer);
+        const QDateTime time = QDateTime::currentDateTimeUtc();
+        const QString stamp = time.toString(Qt::ISODateWithMs);
+        if (result.outcome == ExchangeResult::PortFailure) {
+            emitError(QStringLiteral("%1: %2").arg(stamp, result.message));
+            return kExitPort;
+        }
+        if (result.outcome != ExchangeResult::Replied) {
+            status = statusFor(result.outcome);
+            emitError(QStringLiteral("%1: %2").arg(stamp, result.message));
+            continue;
+        }
+        const Interpretation interpretation = interpretReply(command, plan.request, result.reply);
+        if (!interpretation.ok()) {
+            status = kExitBadReply;
+            emitError(QStringLiteral("%1: bad reply: %2").arg(stamp, interpretation.error));
+            continue;
+        }
+        emitLine(watchLine(time, interpretation.reading, json));
+    }
+    return status;
+}

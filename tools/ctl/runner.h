@@ -1,0 +1,25 @@
+// Runs one command, or a watch, over an open exchange and says how it ended.
+#pragma once
+
+#include "arguments.h"
+#include "serialexchange.h"
+
+#include <QString>
+#include <atomic>
+#include <functional>
+
+struct RunResult {
+    int status = 0; // an ExitStatus
+    QString output; // for standard output, without the newline
+    QString error;  // for standard error, plain words
+};
+
+// One transaction: request, reply, checks, reading.
+RunResult runCommand(SerialExchange &exchange, const CtlCommand &command, uint8_t slave, bool json);
+
+// Readings of the noise value until `command.count` are done or `stop` is
+// set; each line goes to `emitLine` as soon as it is known, each failure to
+// `emitError`.
+int runWatch(SerialExchange &exchange, const CtlCommand &command, uint8_t slave, bool json,
+             const std::atomic<bool> &stop, const std::function<void(const QString &)> &emitLine,
+             const std::function<void(const QString &)> &emitError);

@@ -1,0 +1,162 @@
+#include "serialexchange.h"
+
+#include "frame.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// 8 data bits, no parity, one stop bit: ten bit times a character.
+constexpr qint64 kBitsPerCharacter = 10;
+
+// Modbus RTU frames are separated by at least 3.5 character times of silence.
+constexpr qint64 kFrameGapTenths = 35;
+
+int msCeil(qint64 us)
+{
+    return int((us + 999) / 1000);
+}
+
+} // namespace
+
+SerialExchange::SerialExchange()
+{
+    clock_.start();
+}
+
+bool SerialExchange::open(const QString &name, int32_t baud, QString &error)
+{
+    port_.setPortName(name);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        error = port_.errorString();
+        return false;
+    }
+    const bool settingsTaken = port_.setBaudRate(baud) && port_.setDataBits(QSerialPort::Data8) &&
+                               port_.setParity(QSerialPort::NoParity) &&
+                               port_.setStopBits(QSerialPort::OneStop) &&
+                               port_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!settingsTaken) {
+        error = QStringLiteral("line settings not accepted: %1").arg(port_.errorString());
+        port_.close();
+        return false;
+    }
+    baud_ = baud;
+    lineFreeAtUs_ = nowUs();
+    return true;
+}
+
+void SerialExchange::close()
+{
+    port_.close();
+}
+
+qint64 SerialExchange::characterUs() const
+{
+    return kBitsPerCharacter * 1000000 / qMax<int32_t>(1, baud_);
+}
+
+void SerialExchange::trace(const QString &line) const
+{
+    if (trace_)
+        trace_(line);
+}
+
+void SerialExchange::keepFrameGap()
+{
+    const qint64 wait = lineFreeAtUs_ - nowUs();
+    if (wait > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(wait));
+}
+
+ExchangeResult SerialExchange::transact(const QByteArray &request, const ReplyFramer &framer)
+{
+    ExchangeResult result;
+    bool garbled = false;
+    QString garbledDetail;
+    for (int attemptNo = 0; attemptNo <= retries_; ++attemptNo) {
+        ReplyFramer fresh = framer;
+        QString detail;
+        result.attempts = attemptNo + 1;
+        switch (attempt(request, fresh, detail)) {
+        case AttemptEnd::Replied:
+            result.outcome = ExchangeResult::Replied;
+            result.reply = fresh.reply();
+            return result;
+        case AttemptEnd::PortFailure:
+            result.outcome = ExchangeResult::PortFailure;
+            result.message = detail;
+            return result;
+        case AttemptEnd::Garbled:
+            garbled = true;
+            garbledDetail = detail;
+            break;
+        case AttemptEnd::Silent:
+            break;
+        }
+        if (attemptNo < retries_)
+            trace(QStringLiteral("no valid reply (%1), sending again")
+                      .arg(detail.isEmpty() ? QStringLiteral("nothing received") : detail));
+    }
+    // A sensor that answered with damaged frames is there but not understood:
+    // that is a bad reply, not a missing one.
+    const QString tries = result.attempts == 1 ? QStringLiteral("1 attempt")
+                                               : QStringLiteral("%1 attempts").arg(result.attempts);
+    if (garbled) {
+        result.outcome = ExchangeResult::BadReply;
+        result.message = QStringLiteral("bad reply: %1 (%2)").arg(garbledDetail, tries);
+    } else {
+        result.outcome = ExchangeResult::NoReply;
+        result.message = QStringLiteral("no reply within %1 ms (%2)").arg(timeoutMs_).arg(tries);
+    }
+    return result;
+}
+
+SerialExchange::AttemptEnd SerialExchange::attempt(const QByteArray &request, ReplyFramer &framer,
+                                                   QString &detail)
+{
+    keepFrameGap();
+    // A late reply to an earlier attempt must not be taken for this one.
+    port_.clear(QSerialPort::Input);
+
+    trace(QStringLiteral("sent: %1").arg(toHexText(request)));
+    if (port_.write(request) != request.size() ||
+        !port_.waitForBytesWritten(msCeil(request.size() * characterUs()) + 1000)) {
+        detail = QStringLiteral("writing to the port failed: %1").arg(port_.errorString());
+        return AttemptEnd::PortFailure;
+    }
+    const qint64 gapUs = characterUs() * kFrameGapTenths / 10;
+    // The timeout runs from the moment the request has left the wire.
+    const qint64 deadlineUs = nowUs() + request.size() * characterUs() + qint64(timeoutMs_) * 1000;
+    qint64 lastByteUs = nowUs();
+
+    for (;;) {
+        const QByteArray bytes = port_.readAll();
+        if (!bytes.isEmpty()) {
+            lastByteUs = nowUs();
+            trace(QStringLiteral("received: %1").arg(toHexText(bytes)));
+            if (framer.feed(bytes)) {
+                lineFreeAtUs_ = nowUs() + gapUs;
+                return AttemptEnd::Replied;
+            }
+        }
+        qint64 endUs = deadlineUs;
+        if (framer.corruptFrames() > 0)
+            endUs = qMin(endUs, lastByteUs + qint64(kSettleMs) * 1000);
+        const qint64 remainingUs = endUs - nowUs();
+        if (remainingUs <= 0)
+            break;
+        if (!port_.waitForReadyRead(msCeil(remainingUs))) {
+            if (port_.error() == QSerialPort::TimeoutError ||
+                port_.error() == QSerialPort::NoError) {
+                port_.clearError();
+                continue;
+            }
+            detail = QStringLiteral("the port failed: %1").arg(port_.errorString());
+            return AttemptEnd::PortFailure;
+        }
+    }
+    lineFreeAtUs_ = nowUs() + gapUs;
+    detail = framer.problem();
+    return detail.isEmpty() ? AttemptEnd::Silent : AttemptEnd::Garbled;
+}

@@ -1,0 +1,68 @@
+// One request and its reply on a serial line, done properly: the Modbus
+// silence between frames is kept, the reply is awaited and framed, a request
+// that draws no valid reply in time is sent again. Blocking, for a program
+// with no event loop to keep alive.
+#pragma once
+
+#include "replyframer.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QString>
+#include <functional>
+
+struct ExchangeResult {
+    enum Outcome {
+        Replied,     // `reply` holds the framed reply
+        NoReply,     // nothing came back in time, on every attempt
+        BadReply,    // bytes came back but never the reply (CRC, checksum, garbage)
+        PortFailure, // the port failed while in use
+    };
+    Outcome outcome = NoReply;
+    QByteArray reply;
+    QString message; // plain words for a failure
+    int attempts = 0;
+};
+
+class SerialExchange
+{
+  public:
+    SerialExchange();
+
+    // Opens the port for reading and writing at `baud`, 8 data bits, no
+    // parity, one stop bit, no flow control. False with `error` set to the
+    // serial library's reason.
+    bool open(const QString &name, int32_t baud, QString &error);
+    void close();
+
+    void setTimeout(int ms) { timeoutMs_ = ms; }
+    void setRetries(int retries) { retries_ = retries; }
+    // Receives one line for every frame sent and every piece received.
+    void setTrace(std::function<void(const QString &)> trace) { trace_ = std::move(trace); }
+
+    // Sends `request` and waits for the reply `framer` describes; sends it
+    // again (up to the retry count) when none arrives in time or what arrives
+    // is damaged.
+    ExchangeResult transact(const QByteArray &request, const ReplyFramer &framer);
+
+    // After a reply that failed its check, the attempt ends once the line has
+    // been quiet this long, rather than waiting out the whole timeout.
+    static constexpr int kSettleMs = 50;
+
+  private:
+    enum class AttemptEnd { Replied, Silent, Garbled, PortFailure };
+    AttemptEnd attempt(const QByteArray &request, ReplyFramer &framer, QString &detail);
+    void keepFrameGap();
+    qint64 nowUs() const { return clock_.nsecsElapsed() / 1000; }
+    qint64 characterUs() const;
+    void trace(const QString &line) const;
+
+    QSerialPort port_;
+    int32_t baud_ = 9600;
+    int timeoutMs_ = 1000;
+    int retries_ = 2;
+    std::function<void(const QString &)> trace_;
+    QElapsedTimer clock_;
+    qint64 lineFreeAtUs_ = 0; // the next request may start from here
+};
