@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# The Debian package, built with CPack from a build tree and checked from the
+# outside with dpkg-deb, the way a user's system sees it.
+#   test_package.sh build    BUILD_DIR WORK_DIR   build the .deb into WORK_DIR and unpack it
+#   test_package.sh contents BUILD_DIR WORK_DIR   programs, menu entry and icon are in it
+#   test_package.sh depends  BUILD_DIR WORK_DIR   Depends names the libraries the programs link
+#   test_package.sh starts   BUILD_DIR WORK_DIR   the unpacked tool starts and keeps running
+set -euo pipefail
+
+step="${1:?step}"
+build="${2:?build directory}"
+work="${3:?work directory}"
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+package() {
+    local debs=("$work"/out/*.deb)
+    [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one .deb in $work/out, found: ${debs[*]}"
+    echo "${debs[0]}"
+}
+
+# Paths in the package, without the leading "." of dpkg-deb's listing.
+package_paths() {
+    dpkg-deb -c "$1" | awk '{ print $6 }' | sed 's|^\.||; s|/$||'
+}
+
+build_package() {
+    rm -rf "$work"
+    mkdir -p "$work/out"
+    # CPack installs the build tree into its own staging area under -B, so
+    # nothing is written to the system or the build directory's install tree.
+    if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" > "$work/cpack.log" 2>&1; then
+        cat "$work/cpack.log" >&2
+        fail "cpack could not build the package"
+    fi
+    local deb
+    deb="$(package)"
+    dpkg-deb -x "$deb" "$work/root"
+    echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
+    echo "Depends: $(dpkg-deb -f "$deb" Depends)"
+    dpkg-deb -c "$deb"
+}
+
+check_contents() {
+    local deb paths
+    deb="$(package)"
+    paths="$(package_paths "$deb")"
+    for wanted in /usr/bin/ktr450-config \
+                  /usr/share/applications/ktr450-config.desktop \
+                  /usr/share/icons/hicolor/scalable/apps/ktr450-config.svg; do
+        grep -qx "$wanted" <<< "$paths" || fail "$wanted is not in the package"
+    done
+    # The simulator and the companion ship whenever the build made them.
+    for program in tools/sim/ktr450-sim tools/ctl/ktr450ctl; do
+        if [ -x "$build/$program" ]; then
+            grep -qx "/usr/bin/$(basename "$program")" <<< "$paths" \
+                || fail "$(basename "$program") was built but is not in the package"
+        fi
+    done
+    # Only files of a desktop package's layout: nothing outside /usr, no
+    # headers, static libraries or test programs.
+    local stray
+    stray="$(grep -v -E '^(/usr|/usr/bin(/ktr450[-a-z]*)?|/usr/share(/applications(/.*\.desktop)?|/icons(/hicolor(/scalable(/apps(/.*\.svg)?)?)?)?)?)?$' <<< "$paths" || true)"
+    [ -z "$stray" ] || fail "unexpected files in the package: $stray"
+
+    [ "$(dpkg-deb -f "$deb" Package)" = ktr450-tools ] || fail "package name is $(dpkg-deb -f "$deb" Package)"
+    [ "$(dpkg-deb -f "$deb" Section)" = electronics ] || fail "section is $(dpkg-deb -f "$deb" Section)"
+    [ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] \
+        || fail "architecture is $(dpkg-deb -f "$deb" Architecture)"
+    [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no maintainer"
+
+    local desktop="$work/root/usr/share/applications/ktr450-config.desktop"
+    grep -qx 'Exec=ktr450-config' "$desktop" || fail "the menu entry does not start ktr450-config"
+    grep -qx 'Icon=ktr450-config' "$desktop" || fail "the menu entry does not name the icon"
+    if command -v desktop-file-validate > /dev/null; then
+        desktop-file-validate "$desktop" || fail "the menu entry is not valid"
+    fi
+    head -c 200 "$work/root/usr/share/icons/hicolor/scalable/apps/ktr450-config.svg" | grep -q '<svg' \
+        || fail "the icon is not an SVG image"
+
+    # Installed programs must not look for libraries in the build tree.
+    local program
+    for program in "$work"/root/usr/bin/*; do
+        if readelf -d "$program" | grep -E 'R(UN)?PATH' | grep -qF "$build"; then
+            fail "$(basename "$program") keeps a run path into the build tree"
+        fi
+    done
+}
+
+check_depends() {
+    local deb depends
+    deb="$(package)"
+    depends="$(dpkg-deb -f "$deb" Depends)"
+    echo "Depends: $depends"
+    [ -n "$depends" ] || fail "Depends is empty"
+    # One entry per library package, as dpkg-shlibdeps writes them.
+    local entries
+    entries="$(tr ',' '\n' <<< "$depends" | sed 's/^ *//; s/ .*//')"
+    for library in libqt5serialport5 libqt5widgets5 libqt5core5a libc6; do
+        grep -qx "$library" <<< "$entries" || fail "Depends does not name $library"
+    done
+    # Development packages are build dependencies only.
+    if grep -q -- '-dev$' <<< "$entries"; then
+        fail "Depends names a development package"
+    fi
+}
+
+check_starts() {
+    local tool="$work/root/usr/bin/ktr450-config"
+    [ -x "$tool" ] || fail "no installed tool at $tool"
+    local missing
+    missing="$(ldd "$tool" | grep 'not found' || true)"
+    [ -z "$missing" ] || fail "libraries not found: $missing"
+
+    # The tool takes no options; a clean start is a window that keeps running
+    # until it is told to stop.
+    QT_QPA_PLATFORM=offscreen "$tool" > "$work/tool.log" 2>&1 &
+    local pid=$!
+    sleep 2
+    if ! kill -0 "$pid" 2> /dev/null; then
+        local status=0
+        wait "$pid" || status=$?
+        cat "$work/tool.log" >&2
+        fail "the installed tool ended by itself within 2 s (exit status $status)"
+    fi
+    kill -TERM "$pid"
+    wait "$pid" || true
+    if grep -E -i 'cannot|could not|failed|error' "$work/tool.log" >&2; then
+        fail "the installed tool complained while starting"
+    fi
+}
+
+case "$step" in
+    build) build_package ;;
+    contents) check_contents ;;
+    depends) check_depends ;;
+    starts) check_starts ;;
+    *) fail "unknown step $step" ;;
+esac
