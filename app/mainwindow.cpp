@@ -13,6 +13,7 @@
 #include <QSignalBlocker>
 #include <QTimerEvent>
 
+#include <algorithm>
 #include <future>
 
 namespace {
@@ -363,12 +364,19 @@ void MainWindow::timerEvent(QTimerEvent *event)
     if (!block.isEmpty())
         qDebug("%d \r\n", block.size());
 
-    applyReplyActions(decodeTick(block, pendingReplies));
+    const QVector<ReplyAction> actions = decodeTick(block, pendingReplies);
+    applyReplyActions(actions);
 
     // Unread input only: a command frame may still be queued for output
-    // (a 21-byte frame takes about 90 ms at 2400 baud). A message box above
-    // may have seen the link lost and closed meanwhile.
-    if (serialPort.isOpen())
+    // (a 21-byte frame takes about 90 ms at 2400 baud). While a confirmation
+    // box was open the poll paused and the port kept buffering; those bytes
+    // were never part of this tick's read and are left for the next tick. A
+    // box may also have seen the link lost and closed meanwhile.
+    const bool boxShown =
+        std::any_of(actions.begin(), actions.end(), [](const ReplyAction &action) {
+            return action.kind == ReplyAction::Confirm || action.kind == ReplyAction::ConfirmAndLog;
+        });
+    if (serialPort.isOpen() && !boxShown)
         serialPort.clear(QSerialPort::Input);
 }
 
