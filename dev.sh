@@ -2,17 +2,19 @@
 # Set-up, build and run in one step on Debian 12.
 #   ./dev.sh run    install what is missing, build, start the tool beside the sensor simulator
 #   ./dev.sh test   install what is missing, build, run every test
+#   ./dev.sh harden the same tests under AddressSanitizer and UBSan (clang), then the fuzzers
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
 build="${KTR450_BUILD_DIR:-$here/build}"
 
 packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools
-          fonts-wqy-microhei xvfb xauth mbpoll)
+          fonts-wqy-microhei xvfb xauth mbpoll dpkg-dev file cppcheck desktop-file-utils)
+harden_packages=(clang libclang-rt-14-dev)
 
 install_missing() {
     local missing=()
-    for p in "${packages[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -46,20 +48,45 @@ start_tool() {
     "$build/app/ktr450-config"
 }
 
+harden() {
+    local asan="$build-asan"
+    CC=clang CXX=clang++ cmake -S "$here" -B "$asan" -DCMAKE_BUILD_TYPE=Debug \
+        -DKTR450_SANITIZE=ON -DKTR450_FUZZ=ON -DKTR450_WERROR=ON >/dev/null
+    cmake --build "$asan" -j"$(nproc)"
+    # Any report stops the program, so the test or fuzz run fails with it.
+    export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1"
+    export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+    export LSAN_OPTIONS="suppressions=$here/.ci/lsan.supp:fast_unwind_on_malloc=0"
+    (cd "$asan" && ctest --output-on-failure -j"$(nproc)")
+    local seconds="${KTR450_FUZZ_SECONDS:-60}"
+    while IFS= read -r fuzzer; do
+        echo "Fuzzing with $(basename "$fuzzer") for ${seconds}s"
+        local corpus="$asan/corpus/$(basename "$fuzzer")"
+        mkdir -p "$corpus"
+        "$fuzzer" -max_total_time="$seconds" -max_len=512 "$corpus" 2>"$asan/$(basename "$fuzzer").log" \
+            || { tail -n 40 "$asan/$(basename "$fuzzer").log"; exit 1; }
+        grep -E '^Done [0-9]+ runs' "$asan/$(basename "$fuzzer").log"
+    done < <(find "$asan" -type f -name 'fuzz_*' -perm -u+x | sort)
+}
+
 case "${1:-}" in
     run)
-        install_missing
+        install_missing "${packages[@]}"
         configure_and_build
         start_tool
         ;;
     test)
-        install_missing
+        install_missing "${packages[@]}"
         configure_and_build
         cd "$build"
         ctest --output-on-failure -j"$(nproc)"
         ;;
+    harden)
+        install_missing "${packages[@]}" "${harden_packages[@]}"
+        harden
+        ;;
     *)
-        sed -n '2,4p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'
         exit 1
         ;;
 esac
