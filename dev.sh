@@ -56,7 +56,6 @@ harden() {
     # Any report stops the program, so the test or fuzz run fails with it.
     export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1"
     export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-    export LSAN_OPTIONS="suppressions=$here/.ci/lsan.supp:fast_unwind_on_malloc=0"
     (cd "$asan" && ctest --output-on-failure -j"$(nproc)")
     local seconds="${KTR450_FUZZ_SECONDS:-60}"
     while IFS= read -r fuzzer; do
