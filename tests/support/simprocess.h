@@ -1,0 +1,126 @@
+// Runs the built ktr450-sim for a test: starts it, takes the path it prints,
+// and stops it again. Waits run the event loop, so its log keeps flowing.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSerialPort>
+#include <QtTest>
+
+class SimProcess
+{
+  public:
+    explicit SimProcess(const QStringList &arguments)
+    {
+        process_.setProgram(QStringLiteral(KTR450_SIM_PATH));
+        process_.setArguments(arguments);
+        process_.start();
+    }
+    ~SimProcess()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+
+    // Waits for the first line of standard output: the path to open.
+    bool waitForPath(int timeoutMs = 10000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!process_.canReadLine() && clock.elapsed() < timeoutMs &&
+               process_.state() != QProcess::NotRunning)
+            QTest::qWait(5);
+        if (!process_.canReadLine())
+            return false;
+        path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
+        return !path_.isEmpty();
+    }
+    QString path() const { return path_; }
+
+    void command(const QByteArray &line) { process_.write(line + '\n'); }
+
+    // Ends it with SIGTERM, as an interrupt would; returns the exit code, or
+    // -1 when it did not end normally.
+    int terminate()
+    {
+        process_.terminate();
+        return finish();
+    }
+    int finish(int timeoutMs = 10000)
+    {
+        if (!process_.waitForFinished(timeoutMs) || process_.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process_.exitCode();
+    }
+
+    QString log()
+    {
+        log_ += QString::fromLocal8Bit(process_.readAllStandardError());
+        return log_;
+    }
+    QByteArray output() { return process_.readAllStandardOutput(); }
+    // Waits until the log holds `text`: a control command has been taken.
+    bool waitForLog(const QString &text, int timeoutMs = 5000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!log().contains(text) && clock.elapsed() < timeoutMs)
+            QTest::qWait(5);
+        return log().contains(text);
+    }
+
+  private:
+    QProcess process_;
+    QString path_;
+    QString log_;
+};
+
+// The client end: a QSerialPort on the simulator's path.
+class SimClient
+{
+  public:
+    explicit SimClient(const QString &path)
+    {
+        port_.setPortName(path);
+        if (port_.open(QIODevice::ReadWrite)) {
+            port_.setBaudRate(9600);
+            port_.setDataBits(QSerialPort::Data8);
+            port_.setParity(QSerialPort::NoParity);
+            port_.setStopBits(QSerialPort::OneStop);
+            port_.setFlowControl(QSerialPort::NoFlowControl);
+        }
+    }
+    bool isOpen() const { return port_.isOpen(); }
+    QString errorString() const { return port_.errorString(); }
+
+    void send(const QByteArray &bytes)
+    {
+        port_.write(bytes);
+        port_.flush();
+    }
+    // Reads until `count` bytes have arrived or `timeoutMs` has passed.
+    QByteArray read(int count, int timeoutMs = 3000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray bytes = port_.readAll();
+        while (bytes.size() < count && clock.elapsed() < timeoutMs) {
+            QTest::qWait(2);
+            bytes += port_.readAll();
+        }
+        return bytes;
+    }
+    // Everything that arrives within `ms`.
+    QByteArray readFor(int ms) { return read(1 << 20, ms); }
+    QByteArray exchange(const QByteArray &request, int replySize, int timeoutMs = 3000)
+    {
+        send(request);
+        return read(replySize, timeoutMs);
+    }
+    QSerialPort &port() { return port_; }
+
+  private:
+    QSerialPort port_;
+};
