@@ -7,6 +7,17 @@
 #include <QSerialPort>
 #include <QtTest>
 
+#include <signal.h>
+#include <sys/prctl.h>
+
+// A child that dies with the test: if the test process crashes or aborts,
+// the kernel ends the simulator too instead of leaving it running.
+class ChildProcess : public QProcess
+{
+  protected:
+    void setupChildProcess() override { prctl(PR_SET_PDEATHSIG, SIGKILL); }
+};
+
 class SimProcess
 {
   public:
@@ -72,7 +83,7 @@ class SimProcess
     }
 
   private:
-    QProcess process_;
+    ChildProcess process_;
     QString path_;
     QString log_;
 };
