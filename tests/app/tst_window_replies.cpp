@@ -7,7 +7,6 @@
 
 #include <QFile>
 #include <QRandomGenerator>
-#include <QTranslator>
 
 namespace {
 
@@ -88,9 +87,8 @@ void WindowRepliesTest::ownProtocolRepliesFillTheirFields()
 
 void WindowRepliesTest::writeEchoConfirmsInChineseWithCatalogue()
 {
-    QTranslator translator;
-    QVERIFY(translator.load(QStringLiteral(":/ts/zh_CN.qm")));
-    QCoreApplication::installTranslator(&translator);
+    InstalledCatalogue catalogue;
+    QVERIFY(catalogue.loaded);
     MessageBoxCloser boxes;
     WindowOnPty t;
     QVERIFY(t.open());
@@ -110,7 +108,6 @@ void WindowRepliesTest::writeEchoConfirmsInChineseWithCatalogue()
     QCOMPARE(boxes.texts, (QStringList{QString::fromUtf8("设备已恢复出厂设置！"),
                                        QString::fromUtf8("设备转换为维拉自有协议！"),
                                        QString::fromUtf8("设置标定系数成功！")}));
-    QCoreApplication::removeTranslator(&translator);
 }
 
 void WindowRepliesTest::writeEchoConfirmsInEnglishWithoutCatalogue()
@@ -133,9 +130,8 @@ void WindowRepliesTest::writeEchoConfirmsInEnglishWithoutCatalogue()
 
 void WindowRepliesTest::ownParameterWriteConfirmationIsTranslated()
 {
-    QTranslator translator;
-    QVERIFY(translator.load(QStringLiteral(":/ts/zh_CN.qm")));
-    QCoreApplication::installTranslator(&translator);
+    InstalledCatalogue catalogue;
+    QVERIFY(catalogue.loaded);
     MessageBoxCloser boxes;
     WindowOnPty t;
     QVERIFY(t.open());
@@ -144,7 +140,6 @@ void WindowRepliesTest::ownParameterWriteConfirmationIsTranslated()
                                        QString::fromUtf8("恢复出厂设置成功！"),
                                        QString::fromUtf8("设置校准成功!")}));
     QVERIFY(t.log()->toPlainText().isEmpty());
-    QCoreApplication::removeTranslator(&translator);
 }
 
 void WindowRepliesTest::truncatedReplyLeavesFieldAndFlag()

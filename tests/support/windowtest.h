@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QTranslator>
 
 #include <memory>
 
@@ -67,6 +68,22 @@ private:
             box->reject();
     }
     QTimer timer_;
+};
+
+// The embedded catalogue, installed for the life of this object.
+class InstalledCatalogue
+{
+public:
+    InstalledCatalogue()
+    {
+        loaded = translator_.load(QStringLiteral(":/ts/zh_CN.qm"));
+        QCoreApplication::installTranslator(&translator_);
+    }
+    ~InstalledCatalogue() { QCoreApplication::removeTranslator(&translator_); }
+    bool loaded = false;
+
+private:
+    QTranslator translator_;
 };
 
 // Number of timers the window has running (the poll timer is its only one).
