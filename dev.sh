@@ -27,7 +27,7 @@ install_missing() {
 
 configure_and_build() {
     cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKTR450_WERROR=ON >/dev/null
-    cmake --build "$build" -j"$(nproc)"
+    cmake --build "$build" -j"$(nproc)" "$@"
 }
 
 start_tool() {
@@ -71,7 +71,7 @@ harden() {
 case "${1:-}" in
     run)
         install_missing "${packages[@]}"
-        configure_and_build
+        configure_and_build --target ktr450-config ktr450-sim
         start_tool
         ;;
     test)
