@@ -2,6 +2,8 @@
 // the checks that refuse values which do not fit their field on the wire.
 #pragma once
 
+#include "inputs.h"
+
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -62,24 +64,3 @@ struct ParseOutcome {
 
 // Reads the arguments that follow the program name.
 ParseOutcome parseInvocation(const QStringList &arguments);
-
-// A value read from text, or the reason it was refused.
-template <typename T> struct Checked {
-    T value{};
-    QString error;
-    bool ok() const { return error.isEmpty(); }
-};
-
-// Addresses are hexadecimal, as the window shows them ("1f", "0x1f").
-// A new address for the sensor is 1 to f7; a request may also go to 0.
-Checked<uint8_t> checkSlaveAddress(const QString &text, bool allowBroadcast);
-// The offset travels as a sign and one byte of magnitude: -255 to 255.
-Checked<int> checkCalibrationOffset(const QString &text);
-// The factor travels as one byte: 0 to 255.
-Checked<int> checkCalibrationFactor(const QString &text);
-Checked<int> checkCalibrationRange(const QString &text);
-// A decimal number as a whole count of hundredths that fits a signed 32-bit
-// value; more decimal places than two are refused unless they are zeros.
-Checked<int32_t> checkHundredths(const QString &text);
-// Two groups of one to four hex digits joined by "-", as in 12ab-00ff.
-Checked<std::array<uint8_t, 4>> checkIdentity(const QString &text);
