@@ -39,11 +39,13 @@ start_tool() {
     local sim="$build/tools/sim/ktr450-sim"
     if [ -x "$sim" ]; then
         local link="${TMPDIR:-/tmp}/ktr450-sim"
-        "$sim" --link "$link" 2>/dev/null > "$build/sim.out" &
+        local log="$build/sim.log"
+        "$sim" --link "$link" 2>"$log" > "$build/sim.out" &
         local sim_pid=$!
         trap 'kill $sim_pid 2>/dev/null || true' EXIT
         for _ in $(seq 50); do [ -s "$build/sim.out" ] && break; sleep 0.1; done
         echo "Simulated sensor on $link ($(head -n1 "$build/sim.out")): type that path into the port box and press 打开."
+        echo "Every frame the simulator receives and sends is logged in $log (tail -f it to watch)."
     fi
     "$build/app/ktr450-config"
 }

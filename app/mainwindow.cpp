@@ -3,7 +3,7 @@
 
 #include "commands.h"
 #include "frame.h"
-#include "pendingreplies.h"
+#include "modbus.h"
 
 #include <QAction>
 #include <QMenu>
@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <future>
+
+PendingReplies pendingReplies;
 
 namespace {
 
@@ -42,6 +44,10 @@ MainWindow::MainWindow(QWidget *parent)
     std::future<QStringList> portNames = std::async(std::launch::async, systemPortNames);
 
     ui->setupUi(this);
+    // Every widget sits at a fixed place: a smaller window would cut off the
+    // log pane and the identity field.
+    setMinimumSize(size());
+    replyClock.start();
 
     // Technicians may type a device the system does not enumerate (a
     // pseudo-terminal, a bridged remote port, the simulator's port).
@@ -92,6 +98,12 @@ void MainWindow::on_pushButtonOpen_clicked()
         return;
 
     const QString name = ui->comboBoxCOM->currentText().trimmed();
+    if (name.isEmpty()) {
+        const QString message = tr("未选择串口：请在串口框中选择或输入串口名");
+        report(message);
+        QMessageBox::warning(this, tr("串口错误"), message);
+        return;
+    }
     serialPort.setPortName(name);
     if (!serialPort.open(QIODevice::ReadWrite)) {
         const QString reason = serialPort.errorString();
@@ -101,15 +113,19 @@ void MainWindow::on_pushButtonOpen_clicked()
     }
 
     const int baudRate = ui->comboBox_BoudRate->currentText().toInt();
-    const bool settingsTaken = serialPort.setBaudRate(baudRate, QSerialPort::AllDirections)
-                               && serialPort.setDataBits(QSerialPort::Data8)
-                               && serialPort.setParity(QSerialPort::NoParity)
-                               && serialPort.setStopBits(QSerialPort::OneStop)
-                               && serialPort.setFlowControl(QSerialPort::NoFlowControl);
+    const bool settingsTaken = serialPort.setBaudRate(baudRate, QSerialPort::AllDirections) &&
+                               serialPort.setDataBits(QSerialPort::Data8) &&
+                               serialPort.setParity(QSerialPort::NoParity) &&
+                               serialPort.setStopBits(QSerialPort::OneStop) &&
+                               serialPort.setFlowControl(QSerialPort::NoFlowControl);
 
     ui->pushButtonOpen->setEnabled(false);
     ui->pushButtonClose->setEnabled(true);
     pollTimerId = startTimer(kPollIntervalMs, Qt::CoarseTimer);
+    // Nothing can be pending on a link that was just opened: a reply still
+    // awaited from an earlier link (perhaps another sensor) must not be
+    // taken for one asked on this link.
+    lowerAllPending(pendingReplies);
 
     if (settingsTaken) {
         report(tr("串口 %1 已打开，%2 波特").arg(name).arg(baudRate));
@@ -157,7 +173,8 @@ void MainWindow::handlePortError(QSerialPort::SerialPortError error)
     const QString name = serialPort.portName();
     const QString reason = serialPort.errorString();
     closeLink();
-    const QString message = tr("串口 %1 连接丢失，已关闭：%2").arg(name, reason);
+    const QString message =
+        tr("串口 %1 连接丢失（设备已拔出或停止响应），已关闭：%2").arg(name, reason);
     report(message);
     ui->textEdit->append(message);
 }
@@ -198,14 +215,51 @@ void MainWindow::sendAndEcho(const QByteArray &frame)
         ui->lineEdit_Cmd->setText(toHexText(frame));
 }
 
-void MainWindow::sendQuery(const QByteArray &frame, int &flag)
+void MainWindow::sendWrite(const QByteArray &frame, const QString &request)
 {
-    const int before = flag;
-    flag = 1;
+    lastWriteRequest[uint8_t(frame.at(1))] = request;
+    sendAndEcho(frame);
+}
+
+void MainWindow::sendQuery(const QByteArray &frame, Query query)
+{
+    const PendingReplies before = pendingReplies;
+    raisePending(pendingReplies, query, replyClock.elapsed());
     if (send(frame))
         ui->lineEdit_Cmd->setText(toHexText(frame));
     else
-        flag = before; // nothing went out, so no reply is due
+        pendingReplies = before; // nothing went out, so no reply is due
+}
+
+// A typed value is sent exactly as typed or not at all: refused, the field
+// keeps its text and takes the focus, and the status bar says what it accepts.
+template <typename T>
+bool MainWindow::takeInput(QLineEdit *field, const Checked<T> &input, const QString &accepts,
+                           T &value)
+{
+    if (input.ok()) {
+        value = input.value;
+        return true;
+    }
+    report(accepts);
+    field->setFocus();
+    field->selectAll();
+    return false;
+}
+
+bool MainWindow::takeCaliParams(std::array<int32_t, 3> &params)
+{
+    QLineEdit *const fields[] = {ui->lineEdit_CaliParamA, ui->lineEdit_CaliParamB,
+                                 ui->lineEdit_CaliParamC};
+    const char names[] = {'A', 'B', 'C'};
+    for (size_t i = 0; i < params.size(); ++i) {
+        const QString accepts =
+            tr("参数%1须为最多两位小数的数，-21474836.48 至 21474836.47，未发送")
+                .arg(QLatin1Char(names[i]));
+        if (!takeInput(fields[i], checkHundredths(fields[i]->text()), accepts, params[i]))
+            return false;
+    }
+    return true;
 }
 
 void MainWindow::on_pushButton_GetInfo_clicked()
@@ -223,7 +277,10 @@ void MainWindow::on_pushButton_SetID_clicked()
 {
     if (!linkReady())
         return;
-    const std::array<uint8_t, 4> id = identityFromText(ui->Edit_DeviceID->text());
+    std::array<uint8_t, 4> id{};
+    if (!takeInput(ui->Edit_DeviceID, checkIdentity(ui->Edit_DeviceID->text()),
+                   tr("设备ID须为两组 1 至 4 位十六进制数，以“-”连接（如 12ab-00ff），未发送"), id))
+        return;
     qDebug("%x %x %x %x", unsigned(id[0]), unsigned(id[1]), unsigned(id[2]), unsigned(id[3]));
     send(ownSetIdentityRequest(id));
 }
@@ -240,18 +297,17 @@ void MainWindow::on_pushButton_GetCaliParam_Vela_clicked()
 
 void MainWindow::on_pushButton_SetCaliParam_Vela_clicked()
 {
-    if (!linkReady())
+    std::array<int32_t, 3> params{};
+    if (!linkReady() || !takeCaliParams(params))
         return;
-    sendAndEcho(ownSetCaliParamRequest(caliParamToWire(lenientFloat(ui->lineEdit_CaliParamA->text())),
-                                       caliParamToWire(lenientFloat(ui->lineEdit_CaliParamB->text())),
-                                       caliParamToWire(lenientFloat(ui->lineEdit_CaliParamC->text()))));
+    sendAndEcho(ownSetCaliParamRequest(params[0], params[1], params[2]));
 }
 
 void MainWindow::on_pushButton_GetNoise_clicked()
 {
     if (!linkReady())
         return;
-    sendQuery(noiseQuery(), pendingReplies.waitNoise);
+    sendQuery(noiseQuery(), Query::Noise);
 }
 
 void MainWindow::on_pushButton_GetSN_clicked()
@@ -259,7 +315,7 @@ void MainWindow::on_pushButton_GetSN_clicked()
     if (!linkReady())
         return;
     ui->Edit_DeviceID->setText(QString());
-    sendQuery(serialNumberQuery(), pendingReplies.waitSN);
+    sendQuery(serialNumberQuery(), Query::SerialNumber);
 }
 
 void MainWindow::on_pushButton_GetVersion_clicked()
@@ -267,7 +323,7 @@ void MainWindow::on_pushButton_GetVersion_clicked()
     if (!linkReady())
         return;
     ui->label_softid->setText(QString());
-    sendQuery(versionQuery(), pendingReplies.waitVersion);
+    sendQuery(versionQuery(), Query::Version);
 }
 
 void MainWindow::on_pushButton_GetDeviceAddr_clicked()
@@ -275,42 +331,46 @@ void MainWindow::on_pushButton_GetDeviceAddr_clicked()
     if (!linkReady())
         return;
     ui->lineEdit_DeviceAddr->setText(QString());
-    sendQuery(deviceAddrQuery(), pendingReplies.waitDeviceAddr);
+    sendQuery(deviceAddrQuery(), Query::DeviceAddr);
 }
 
 void MainWindow::on_pushButton_SetDeviceAddr_clicked()
 {
-    if (!linkReady())
+    uint8_t address = 0;
+    if (!linkReady() ||
+        !takeInput(ui->lineEdit_DeviceAddr,
+                   checkSlaveAddress(ui->lineEdit_DeviceAddr->text(), false),
+                   tr("设备地址须为十六进制数 1 至 f7（可带 0x 前缀），未发送"), address))
         return;
-    sendAndEcho(setDeviceAddrRequest(deviceAddrFromText(ui->lineEdit_DeviceAddr->text())));
+    sendWrite(setDeviceAddrRequest(address), ui->pushButton_SetDeviceAddr->text());
 }
 
 void MainWindow::on_pushButton_GetOrigin_clicked()
 {
     if (!linkReady())
         return;
-    sendQuery(originQuery(), pendingReplies.waitOrigin);
+    sendQuery(originQuery(), Query::Origin);
 }
 
 void MainWindow::on_pushButton_SetFactoryConfig_clicked()
 {
     if (!linkReady())
         return;
-    sendAndEcho(factoryConfigRequest());
+    sendWrite(factoryConfigRequest(), ui->pushButton_SetFactoryConfig->text());
 }
 
 void MainWindow::on_pushButton_ChangeToVelaProtocol_clicked()
 {
     if (!linkReady())
         return;
-    sendAndEcho(changeToOwnProtocolRequest());
+    sendWrite(changeToOwnProtocolRequest(), ui->pushButton_ChangeToVelaProtocol->text());
 }
 
 void MainWindow::on_pushButton_ChangeToModbus_clicked()
 {
     if (!linkReady())
         return;
-    sendAndEcho(changeToModbusRequest());
+    sendWrite(changeToModbusRequest(), ui->pushButton_ChangeToModbus->text());
 }
 
 void MainWindow::on_pushButton_GetCaliParam_clicked()
@@ -320,32 +380,40 @@ void MainWindow::on_pushButton_GetCaliParam_clicked()
     ui->lineEdit_CaliParamA->setText(QString());
     ui->lineEdit_CaliParamB->setText(QString());
     ui->lineEdit_CaliParamC->setText(QString());
-    sendQuery(caliParamQuery(), pendingReplies.waitCaliParam);
+    sendQuery(caliParamQuery(), Query::CaliParam);
 }
 
 void MainWindow::on_pushButton_SetCaliParam_clicked()
 {
-    if (!linkReady())
+    std::array<int32_t, 3> params{};
+    if (!linkReady() || !takeCaliParams(params))
         return;
-    sendAndEcho(setCaliParamRequest(caliParamToWire(lenientFloat(ui->lineEdit_CaliParamA->text())),
-                                    caliParamToWire(lenientFloat(ui->lineEdit_CaliParamB->text())),
-                                    caliParamToWire(lenientFloat(ui->lineEdit_CaliParamC->text()))));
+    sendWrite(setCaliParamRequest(params[0], params[1], params[2]),
+              ui->pushButton_SetCaliParam->text());
 }
 
 void MainWindow::on_pushButton_Calibrate_clicked()
 {
     if (!linkReady())
         return;
-    const int offset = lenientInt(ui->lineEdit_CalibrZero->text(), 10);
-    const int factor = lenientInt(ui->lineEdit_CalibrateFactor->text(), 10);
     const int range = ui->comboBox_CalibrateRange->currentIndex();
     if (ui->comboBox_Calibrate->currentIndex() == 0) {
         ui->lineEdit_CalibrZero->setText(QString());
         ui->lineEdit_CalibrateFactor->setText(QString());
-        sendQuery(calibrateReadRequest(range), pendingReplies.waitCalibrate);
-    } else {
-        sendAndEcho(calibrateWriteRequest(range, offset, factor));
+        sendQuery(calibrateReadRequest(range), Query::Calibrate);
+        return;
     }
+    int offset = 0;
+    int factor = 0;
+    if (!takeInput(ui->lineEdit_CalibrZero, checkCalibrationOffset(ui->lineEdit_CalibrZero->text()),
+                   tr("数值校准须为 -255 至 255 的整数，未发送"), offset) ||
+        !takeInput(ui->lineEdit_CalibrateFactor,
+                   checkCalibrationFactor(ui->lineEdit_CalibrateFactor->text()),
+                   tr("比例校准须为 0 至 255 的整数，未发送"), factor))
+        return;
+    sendWrite(calibrateWriteRequest(range, offset, factor),
+              ui->pushButton_Calibrate->text() + QLatin1Char(' ') +
+                  ui->comboBox_Calibrate->currentText());
 }
 
 // ---------------------------------------------------------------------------
@@ -364,7 +432,7 @@ void MainWindow::timerEvent(QTimerEvent *event)
     if (!block.isEmpty())
         qDebug("%d \r\n", block.size());
 
-    const QVector<ReplyAction> actions = decodeTick(block, pendingReplies);
+    const QVector<ReplyAction> actions = decodeTick(block, pendingReplies, replyClock.elapsed());
     applyReplyActions(actions);
 
     // Unread input only: a command frame may still be queued for output
@@ -399,8 +467,87 @@ void MainWindow::applyReplyActions(const QVector<ReplyAction> &actions)
                 ui->textEdit->append(text);
             break;
         }
+        case ReplyAction::Unanswered: {
+            // Said in the status bar too: the technician checks the baud
+            // rate, the protocol or the cable instead of reading old fields.
+            const QString text = tr("传感器未应答：%1").arg(queryName(action.query));
+            ui->textEdit->append(text);
+            report(text);
+            break;
+        }
+        case ReplyAction::Refused: {
+            const QString text = refusalText(action);
+            ui->textEdit->append(text);
+            report(text);
+            break;
+        }
+        case ReplyAction::WriteConfirmed:
+            ui->textEdit->append(confirmationText(action));
+            break;
         }
     }
+}
+
+// A query by the caption of the button that sends it.
+QString MainWindow::queryName(Query query) const
+{
+    switch (query) {
+    case Query::Noise:
+        return ui->pushButton_GetNoise->text();
+    case Query::DeviceAddr:
+        return ui->pushButton_GetDeviceAddr->text();
+    case Query::Calibrate:
+        return ui->pushButton_Calibrate->text() + QLatin1Char(' ') +
+               ui->comboBox_Calibrate->itemText(0);
+    case Query::SerialNumber:
+        return ui->pushButton_GetSN->text();
+    case Query::Version:
+        return ui->pushButton_GetVersion->text();
+    case Query::Origin:
+        return ui->pushButton_GetOrigin->text();
+    case Query::CaliParam:
+        return ui->pushButton_GetCaliParam->text();
+    }
+    return QString();
+}
+
+QString MainWindow::refusalText(const ReplyAction &action) const
+{
+    QString request;
+    if (action.answersQuery)
+        request = queryName(action.query);
+    else
+        request = lastWriteRequest.value(
+            action.function, tr("功能码 %1 的请求").arg(action.function, 2, 16, QLatin1Char('0')));
+    QString meaning;
+    switch (action.exceptionCode) {
+    case modbus::kIllegalFunction:
+        meaning = tr("非法功能");
+        break;
+    case modbus::kIllegalDataAddress:
+        meaning = tr("非法数据地址");
+        break;
+    case modbus::kIllegalDataValue:
+        meaning = tr("非法数据值");
+        break;
+    case modbus::kSlaveDeviceFailure:
+        meaning = tr("设备故障");
+        break;
+    default:
+        meaning = tr("异常");
+        break;
+    }
+    return tr("传感器拒绝了请求“%1”：%2（异常码 %3）")
+        .arg(request, meaning)
+        .arg(action.exceptionCode, 2, 16, QLatin1Char('0'));
+}
+
+QString MainWindow::confirmationText(const ReplyAction &action) const
+{
+    if (action.registerNumber == reg::kDeviceAddr)
+        return tr("传感器确认：设备地址已设为 %1").arg(QString::number(action.value & 0xFF, 16));
+    const int range = (action.registerNumber - reg::kCalibrateRange0) / reg::kCalibrationCount;
+    return tr("传感器确认：已写入校准范围 %1 的数值校准和比例校准").arg(range);
 }
 
 void MainWindow::setFieldText(Field field, const QString &text)
@@ -438,10 +585,10 @@ void MainWindow::setFieldText(Field field, const QString &text)
 
 void MainWindow::About()
 {
-    const QString text = QStringLiteral("<html>") + tr("V1.1") + QStringLiteral("</html><html>")
-                         + QStringLiteral("<br>") + tr("KTR450 Config and Test ")
-                         + QStringLiteral("</html><html>") + QStringLiteral("<br>")
-                         + tr("www.ktr450-sensor.example ") + QStringLiteral("</html><html>")
-                         + QStringLiteral("<br>") + releaseDate + QStringLiteral("</html>");
+    const QString text = QStringLiteral("<html>") + tr("V1.1") + QStringLiteral("</html><html>") +
+                         QStringLiteral("<br>") + tr("KTR450 Config and Test ") +
+                         QStringLiteral("</html><html>") + QStringLiteral("<br>") +
+                         tr("www.ktr450-sensor.example ") + QStringLiteral("</html><html>") +
+                         QStringLiteral("<br>") + releaseDate + QStringLiteral("</html>");
     QMessageBox::information(nullptr, tr("About"), text, QMessageBox::Ok, QMessageBox::NoButton);
 }

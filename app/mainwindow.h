@@ -1,13 +1,22 @@
 #pragma once
 
 #include "decoder.h"
+#include "inputs.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMap>
 #include <QSerialPort>
+
+class QLineEdit;
 
 namespace Ui {
 class MainWindow;
 }
+
+// The one set of pending-reply flags, shared by the window's query slots and
+// its poll tick. 0 at start; lives as long as the process.
+extern PendingReplies pendingReplies;
 
 // The one window: its slots send one command each, its poll tick reads what
 // the sensor answered and shows it. Frames are built and replies decoded by
@@ -16,17 +25,17 @@ class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
-public:
+  public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // Whether the serial link is open (for tests and status displays).
     bool isLinkOpen() const { return serialPort.isOpen(); }
 
-protected:
+  protected:
     void timerEvent(QTimerEvent *event) override;
 
-private slots:
+  private slots:
     void on_pushButtonOpen_clicked();
     void on_pushButtonClose_clicked();
     void on_pushButton_clicked();
@@ -49,18 +58,30 @@ private slots:
     void on_pushButton_GetCaliParam_Vela_clicked();
     void on_pushButton_SetCaliParam_Vela_clicked();
 
-private:
+  private:
     void closeLink();
     void handlePortError(QSerialPort::SerialPortError error);
     void report(const QString &message);
     bool linkReady();
     bool send(const QByteArray &frame);
-    void sendQuery(const QByteArray &frame, int &flag);
+    void sendQuery(const QByteArray &frame, Query query);
     void sendAndEcho(const QByteArray &frame);
+    void sendWrite(const QByteArray &frame, const QString &request);
+    template <typename T>
+    bool takeInput(QLineEdit *field, const Checked<T> &input, const QString &accepts, T &value);
+    bool takeCaliParams(std::array<int32_t, 3> &params);
     void applyReplyActions(const QVector<ReplyAction> &actions);
     void setFieldText(Field field, const QString &text);
+    QString queryName(Query query) const;
+    QString refusalText(const ReplyAction &action) const;
+    QString confirmationText(const ReplyAction &action) const;
 
     Ui::MainWindow *ui;
     QSerialPort serialPort;
     int pollTimerId;
+    // Times the queries' deadlines.
+    QElapsedTimer replyClock;
+    // The last write request sent with each function code, by its button's
+    // caption, so that a refusal of it can be named.
+    QMap<uint8_t, QString> lastWriteRequest;
 };

@@ -4,81 +4,59 @@
 #include "modbus.h"
 #include "sensor.h"
 
-#include <QStringList>
-#include <cmath>
-#include <limits>
-
-using modbus::kToolSlaveAddress;
-
-int lenientInt(const QString &text, int base)
+QByteArray readRequest(const RegisterRead &read, uint8_t slave)
 {
-    // toInt yields 0 for text that is not a number or does not fit 32 bits.
-    return text.toInt(nullptr, base);
+    return modbus::readRequest(slave, read.function, read.firstRegister, read.count);
 }
 
-float lenientFloat(const QString &text)
+QByteArray noiseQuery(uint8_t slave)
 {
-    // toFloat yields 0 for text that is not a number; out-of-range text yields
-    // an infinity, which caliParamToWire maps like any other unsendable value.
-    return text.toFloat();
+    return readRequest(reads::kNoise, slave);
 }
 
-QByteArray noiseQuery()
+QByteArray serialNumberQuery(uint8_t slave)
 {
-    return modbus::readRequest(kToolSlaveAddress, modbus::kReadInput, reg::kNoise, 1);
+    return readRequest(reads::kSerialNumber, slave);
 }
 
-QByteArray serialNumberQuery()
+QByteArray versionQuery(uint8_t slave)
 {
-    return modbus::readRequest(kToolSlaveAddress, modbus::kReadHolding, reg::kSerialNumber, 2);
+    return readRequest(reads::kVersion, slave);
 }
 
-QByteArray versionQuery()
+QByteArray deviceAddrQuery(uint8_t slave)
 {
-    return modbus::readRequest(kToolSlaveAddress, modbus::kReadHolding, reg::kVersion, 1);
+    return readRequest(reads::kDeviceAddr, slave);
 }
 
-QByteArray deviceAddrQuery()
+QByteArray originQuery(uint8_t slave)
 {
-    return modbus::readRequest(kToolSlaveAddress, modbus::kReadHolding, reg::kDeviceAddr, 1);
+    return readRequest(reads::kOrigin, slave);
 }
 
-QByteArray originQuery()
+QByteArray caliParamQuery(uint8_t slave)
 {
-    return modbus::readRequest(kToolSlaveAddress, modbus::kReadHolding, reg::kOrigin, 3);
+    return readRequest(reads::kCaliParam, slave);
 }
 
-QByteArray caliParamQuery()
+QByteArray factoryConfigRequest(uint8_t slave)
 {
-    return modbus::readRequest(kToolSlaveAddress, modbus::kReadHolding, reg::kCaliParam, 6);
+    return modbus::writeSingleRequest(slave, reg::kFactoryReset, reg::kFactoryResetValue);
 }
 
-QByteArray factoryConfigRequest()
+QByteArray changeToOwnProtocolRequest(uint8_t slave)
 {
-    return modbus::writeSingleRequest(kToolSlaveAddress, reg::kFactoryReset,
-                                      reg::kFactoryResetValue);
+    return modbus::writeSingleRequest(slave, reg::kProtocolSelect, reg::kSelectOwnProtocol);
 }
 
-QByteArray changeToOwnProtocolRequest()
+QByteArray changeToModbusRequest(uint8_t slave)
 {
-    return modbus::writeSingleRequest(kToolSlaveAddress, reg::kProtocolSelect,
-                                      reg::kSelectOwnProtocol);
+    return modbus::writeSingleRequest(slave, reg::kProtocolSelect, reg::kSelectModbus);
 }
 
-QByteArray changeToModbusRequest()
+QByteArray setDeviceAddrRequest(uint8_t addr, uint8_t slave)
 {
-    return modbus::writeSingleRequest(kToolSlaveAddress, reg::kProtocolSelect, reg::kSelectModbus);
-}
-
-uint8_t deviceAddrFromText(const QString &text)
-{
-    const uint8_t addr = uint8_t(uint32_t(lenientInt(text, 16)) & 0xFF);
-    return addr == 0 ? 1 : addr;
-}
-
-QByteArray setDeviceAddrRequest(uint8_t addr)
-{
-    return modbus::writeSingleRequest(kToolSlaveAddress, reg::kDeviceAddr, addr);
+    return modbus::writeSingleRequest(slave, reg::kDeviceAddr, addr);
 }
 
 uint16_t calibrateRegister(int rangeIndex)
@@ -93,10 +71,11 @@ uint16_t calibrateRegister(int rangeIndex)
     }
 }
 
-QByteArray calibrateReadRequest(int rangeIndex)
+QByteArray calibrateReadRequest(int rangeIndex, uint8_t slave)
 {
-    return modbus::readRequest(kToolSlaveAddress, modbus::kReadHolding,
-                               calibrateRegister(rangeIndex), 2);
+    RegisterRead read = reads::kCalibration;
+    read.firstRegister = calibrateRegister(rangeIndex);
+    return readRequest(read, slave);
 }
 
 QVector<uint16_t> calibrationRegisters(int offset, int factor)
@@ -108,21 +87,10 @@ QVector<uint16_t> calibrationRegisters(int offset, int factor)
     return {uint16_t((sign << 8) | (magnitude & 0xFF)), uint16_t(uint32_t(factor) & 0xFF)};
 }
 
-QByteArray calibrateWriteRequest(int rangeIndex, int offset, int factor)
+QByteArray calibrateWriteRequest(int rangeIndex, int offset, int factor, uint8_t slave)
 {
-    return modbus::writeMultipleRequest(kToolSlaveAddress, calibrateRegister(rangeIndex),
+    return modbus::writeMultipleRequest(slave, calibrateRegister(rangeIndex),
                                         calibrationRegisters(offset, factor));
-}
-
-int32_t caliParamToWire(float value)
-{
-    const double hundredfold = double(value) * 100.0;
-    // Checked before converting: a double outside the int32 range (or not a
-    // number at all) has no defined integer value.
-    constexpr double kLimit = 2147483648.0; // 2^31
-    if (!std::isfinite(hundredfold) || hundredfold >= kLimit || hundredfold <= -kLimit - 1.0)
-        return std::numeric_limits<int32_t>::min();
-    return int32_t(hundredfold);
 }
 
 QVector<uint16_t> caliParamRegisters(int32_t a, int32_t b, int32_t c)
@@ -135,10 +103,9 @@ QVector<uint16_t> caliParamRegisters(int32_t a, int32_t b, int32_t c)
     return registers;
 }
 
-QByteArray setCaliParamRequest(int32_t a, int32_t b, int32_t c)
+QByteArray setCaliParamRequest(int32_t a, int32_t b, int32_t c, uint8_t slave)
 {
-    return modbus::writeMultipleRequest(kToolSlaveAddress, reg::kCaliParam,
-                                        caliParamRegisters(a, b, c));
+    return modbus::writeMultipleRequest(slave, reg::kCaliParam, caliParamRegisters(a, b, c));
 }
 
 QByteArray ownIdentityQuery()
@@ -149,14 +116,6 @@ QByteArray ownIdentityQuery()
 QByteArray ownVersionQuery()
 {
     return ownFrame(own::kVersion);
-}
-
-std::array<uint8_t, 4> identityFromText(const QString &text)
-{
-    const QStringList groups = text.split(QLatin1Char('-'));
-    const uint32_t first = uint32_t(lenientInt(groups.first(), 16));
-    const uint32_t last = uint32_t(lenientInt(groups.last(), 16));
-    return {uint8_t(first >> 8), uint8_t(first), uint8_t(last >> 8), uint8_t(last)};
 }
 
 QByteArray ownSetIdentityRequest(const std::array<uint8_t, 4> &id)

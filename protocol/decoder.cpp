@@ -1,6 +1,7 @@
 #include "decoder.h"
 
 #include "frame.h"
+#include "modbus.h"
 #include "sensor.h"
 
 #include <QCoreApplication>
@@ -13,23 +14,11 @@ QString realText(double value)
 
 QString identityText(const uint8_t *bytes)
 {
-    return hexPair(bytes[0]) + hexPair(bytes[1]) + QLatin1Char('-') + hexPair(bytes[2])
-           + hexPair(bytes[3]);
+    return hexPair(bytes[0]) + hexPair(bytes[1]) + QLatin1Char('-') + hexPair(bytes[2]) +
+           hexPair(bytes[3]);
 }
 
 namespace {
-
-// Shortest read that holds every byte a flag's decoding reads. A shorter read
-// leaves the flag raised instead of showing zeros for bytes that never came.
-constexpr int kNoiseReplyMin = 5;
-constexpr int kDeviceAddrReplyMin = 5;
-constexpr int kCalibrateReplyMin = 7;
-constexpr int kSerialNumberReplyMin = 7;
-constexpr int kVersionReplyMin = 5;
-constexpr int kOriginReplyMin = 9;
-constexpr int kCaliParamReplyMin = 15;
-
-constexpr int kWriteEchoSize = 8;
 
 ReplyAction appendLog(const QString &text)
 {
@@ -83,10 +72,10 @@ void decodeOwnReply(const uint8_t *f, QVector<ReplyAction> &out)
             const unsigned origin = f[5] | (f[6] << 8);
             const unsigned noise = f[11] | (f[12] << 8);
             const uint32_t adCount = bigEndian32(f + 13);
-            out.append(appendLog(QStringLiteral("Origin Value:  ") + QString::number(origin)
-                                 + QStringLiteral("    AD Count: ") + QString::number(adCount)
-                                 + QStringLiteral("     ") + QStringLiteral(" Noise:  ")
-                                 + realText(noise / 10.0) + QStringLiteral("  dB")));
+            out.append(appendLog(QStringLiteral("Origin Value:  ") + QString::number(origin) +
+                                 QStringLiteral("    AD Count: ") + QString::number(adCount) +
+                                 QStringLiteral("     ") + QStringLiteral(" Noise:  ") +
+                                 realText(noise / 10.0) + QStringLiteral("  dB")));
         }
         break;
     case own::kIdentity:
@@ -94,8 +83,8 @@ void decodeOwnReply(const uint8_t *f, QVector<ReplyAction> &out)
         break;
     case own::kWriteCaliParam:
         if (f[2] == own::kCaliParamSelector)
-            out.append(confirm(QT_TRANSLATE_NOOP("MainWindow", "Set Calibrate Param Success!"),
-                               false));
+            out.append(
+                confirm(QT_TRANSLATE_NOOP("MainWindow", "Set Calibrate Param Success!"), false));
         break;
     case own::kReadCaliParam:
         if (f[2] == own::kCaliParamSelector) {
@@ -115,9 +104,9 @@ void decodeOwnReply(const uint8_t *f, QVector<ReplyAction> &out)
         }
         break;
     case own::kVersion:
-        out.append(setField(Field::SoftId, signedDecimal(f[9]) + QLatin1Char('-')
-                                               + signedDecimal(f[10]) + QLatin1Char('-')
-                                               + signedDecimal(f[11])));
+        out.append(setField(Field::SoftId, signedDecimal(f[9]) + QLatin1Char('-') +
+                                               signedDecimal(f[10]) + QLatin1Char('-') +
+                                               signedDecimal(f[11])));
         break;
     default:
         break;
@@ -127,62 +116,175 @@ void decodeOwnReply(const uint8_t *f, QVector<ReplyAction> &out)
 void decodeWriteEcho(const uint8_t *b, QVector<ReplyAction> &out)
 {
     const char *source = nullptr;
-    if (b[1] == modbus::kWriteSingle && b[3] == (reg::kProtocolSelect & 0xFF)
-        && b[5] == reg::kSelectModbus)
+    if (b[1] == modbus::kWriteSingle && b[3] == (reg::kProtocolSelect & 0xFF) &&
+        b[5] == reg::kSelectModbus)
         source = QT_TRANSLATE_NOOP("MainWindow", "Device change to MODBUS!");
-    else if (b[1] == modbus::kWriteSingle && b[3] == (reg::kProtocolSelect & 0xFF)
-             && b[5] == reg::kSelectOwnProtocol)
+    else if (b[1] == modbus::kWriteSingle && b[3] == (reg::kProtocolSelect & 0xFF) &&
+             b[5] == reg::kSelectOwnProtocol)
         source = QT_TRANSLATE_NOOP("MainWindow", "Device change to Vela!");
-    else if (b[1] == modbus::kWriteSingle && b[3] == (reg::kFactoryReset & 0xFF)
-             && b[5] == reg::kFactoryResetValue)
+    else if (b[1] == modbus::kWriteSingle && b[3] == (reg::kFactoryReset & 0xFF) &&
+             b[5] == reg::kFactoryResetValue)
         source = QT_TRANSLATE_NOOP("MainWindow", "Device change to FactoryConfig!");
-    else if (b[1] == modbus::kWriteMultiple && b[3] == (reg::kCaliParam & 0xFF) && b[5] == 0x06)
+    else if (b[1] == modbus::kWriteMultiple && b[3] == (reg::kCaliParam & 0xFF) &&
+             b[5] == reg::kCaliParamCount)
         source = QT_TRANSLATE_NOOP("MainWindow", "Set Calibrate Param Success!");
-    if (source)
+    if (source) {
         out.append(confirm(source, true));
+        return;
+    }
+
+    // The address and calibration writes have no confirmation box; their
+    // echo is still news worth a line.
+    const uint16_t registerNumber = bigEndian16(b + 2);
+    const uint16_t value = bigEndian16(b + 4);
+    const bool addressWrite = b[1] == modbus::kWriteSingle && registerNumber == reg::kDeviceAddr;
+    const bool calibrationWrite =
+        b[1] == modbus::kWriteMultiple && value == reg::kCalibrationCount &&
+        (registerNumber == reg::kCalibrateRange0 || registerNumber == reg::kCalibrateRange1 ||
+         registerNumber == reg::kCalibrateRange2);
+    if (!addressWrite && !calibrationWrite)
+        return;
+    ReplyAction action;
+    action.kind = ReplyAction::WriteConfirmed;
+    action.function = b[1];
+    action.registerNumber = registerNumber;
+    action.value = value;
+    out.append(action);
 }
 
-// Lowers the flag and tells the caller to decode, when the flag is raised and
-// the read holds every byte its decoding needs.
-bool serve(int &flag, int n, int minimum)
+// The raised flag of the given function code (and byte count, unless
+// negative) whose query went out first; -1 when none is raised.
+int oldestRaised(const PendingReplies &flags, uint8_t function, int byteCount)
 {
-    if (flag != 1 || n < minimum)
-        return false;
-    flag = 0;
-    return true;
+    int oldest = -1;
+    for (Query query : kQueries) {
+        const RegisterRead read = queryRead(query);
+        if (pendingFlag(flags, query) != 1 || read.function != function ||
+            (byteCount >= 0 && read.replyByteCount() != byteCount))
+            continue;
+        const int index = int(query);
+        if (oldest < 0 || flags.raisedAs[size_t(index)] < flags.raisedAs[size_t(oldest)])
+            oldest = index;
+    }
+    return oldest;
 }
 
-void decodeReadReply(const uint8_t *b, int n, PendingReplies &flags, QVector<ReplyAction> &out)
+void decodeQueryReply(Query query, const uint8_t *b, QVector<ReplyAction> &out)
 {
-    if (serve(flags.waitNoise, n, kNoiseReplyMin))
-        out.append(appendLog(QStringLiteral("Current Noise Value: ")
-                             + realText(bigEndian16(b + 3) / 10.0) + QStringLiteral("  dB")));
-    if (serve(flags.waitDeviceAddr, n, kDeviceAddrReplyMin))
+    switch (query) {
+    case Query::Noise:
+        out.append(appendLog(QStringLiteral("Current Noise Value: ") +
+                             realText(bigEndian16(b + 3) / 10.0) + QStringLiteral("  dB")));
+        break;
+    case Query::DeviceAddr:
         out.append(setField(Field::DeviceAddr, QString::number(b[4], 16)));
-    if (serve(flags.waitCalibrate, n, kCalibrateReplyMin)) {
+        break;
+    case Query::Calibrate:
         out.append(setField(Field::CalibrZero, zeroOffsetText(b[3], b[4])));
         out.append(setField(Field::CalibrateFactor, QString::number(b[6])));
-    }
-    if (serve(flags.waitSN, n, kSerialNumberReplyMin))
+        break;
+    case Query::SerialNumber:
         out.append(setField(Field::DeviceId, identityText(b + 3)));
-    if (serve(flags.waitVersion, n, kVersionReplyMin))
-        out.append(setField(Field::SoftId, QString::number((b[3] >> 4) + 16) + QLatin1Char('-')
-                                               + QString::number(b[3] & 0x0F) + QLatin1Char('-')
-                                               + signedDecimal(b[4])));
-    if (serve(flags.waitOrigin, n, kOriginReplyMin))
-        out.append(appendLog(QStringLiteral("Origin Value:  ") + QString::number(bigEndian32(b + 3))
-                             + QStringLiteral("   ::::::  ") + realText(bigEndian16(b + 7) / 10.0)
-                             + QStringLiteral("    dB   ")));
-    if (serve(flags.waitCaliParam, n, kCaliParamReplyMin)) {
+        break;
+    case Query::Version:
+        out.append(setField(Field::SoftId, QString::number((b[3] >> 4) + 16) + QLatin1Char('-') +
+                                               QString::number(b[3] & 0x0F) + QLatin1Char('-') +
+                                               signedDecimal(b[4])));
+        break;
+    case Query::Origin:
+        out.append(appendLog(QStringLiteral("Origin Value:  ") +
+                             QString::number(bigEndian32(b + 3)) + QStringLiteral("   ::::::  ") +
+                             realText(bigEndian16(b + 7) / 10.0) + QStringLiteral("    dB   ")));
+        break;
+    case Query::CaliParam:
         out.append(setField(Field::CaliParamA, hundredthsText(b + 3)));
         out.append(setField(Field::CaliParamB, hundredthsText(b + 7)));
         out.append(setField(Field::CaliParamC, hundredthsText(b + 11)));
+        break;
+    }
+}
+
+// A read reply of `available` bytes (its whole length or the part of it that
+// came) serves the oldest flag of its shape, if it holds that flag's bytes.
+void decodeReadReply(const uint8_t *b, int available, PendingReplies &flags,
+                     QVector<ReplyAction> &out)
+{
+    const uint8_t byteCount = b[2];
+    const int oldest = oldestRaised(flags, b[1], byteCount);
+    if (oldest < 0 || available < modbus::kReadReplyHeaderSize + byteCount)
+        return;
+    const Query query = Query(oldest);
+    pendingFlag(flags, query) = 0;
+    decodeQueryReply(query, b, out);
+}
+
+void decodeException(const uint8_t *b, PendingReplies &flags, QVector<ReplyAction> &out)
+{
+    ReplyAction action;
+    action.kind = ReplyAction::Refused;
+    action.function = uint8_t(b[1] & ~modbus::kExceptionBit);
+    action.exceptionCode = b[2];
+    const int oldest = oldestRaised(flags, action.function, -1);
+    if (oldest >= 0) {
+        action.answersQuery = true;
+        action.query = Query(oldest);
+        pendingFlag(flags, action.query) = 0;
+    }
+    out.append(action);
+}
+
+// Takes the Modbus frames of the read one after another, each sized by its
+// function code, until the bytes end or one cannot be sized.
+void decodeModbusFrames(const uint8_t *copy, int n, PendingReplies &flags,
+                        QVector<ReplyAction> &out)
+{
+    int at = 0;
+    while (n - at >= 3) {
+        const uint8_t *b = copy + at;
+        const int available = n - at;
+        const uint8_t function = b[1];
+        const uint8_t base = function & ~modbus::kExceptionBit;
+        const bool known = base == modbus::kReadHolding || base == modbus::kReadInput ||
+                           base == modbus::kWriteSingle || base == modbus::kWriteMultiple;
+        if (!known)
+            return;
+        if (function & modbus::kExceptionBit) {
+            // Only a whole one: the tail of a split reply can look like the
+            // start of an exception.
+            if (available < modbus::kExceptionReplySize)
+                return;
+            decodeException(b, flags, out);
+            at += modbus::kExceptionReplySize;
+        } else if (function == modbus::kWriteSingle || function == modbus::kWriteMultiple) {
+            if (available < modbus::kWriteEchoSize)
+                return;
+            decodeWriteEcho(b, out);
+            at += modbus::kWriteEchoSize;
+        } else {
+            decodeReadReply(b, available, flags, out);
+            at += modbus::kReadReplyHeaderSize + b[2] + modbus::kCrcSize;
+        }
+    }
+}
+
+void expireUnanswered(PendingReplies &flags, qint64 nowMs, QVector<ReplyAction> &out)
+{
+    for (Query query : kQueries) {
+        int &flag = pendingFlag(flags, query);
+        if (flag != 1 || nowMs - flags.writtenAtMs[size_t(query)] < kReplyDeadlineMs)
+            continue;
+        flag = 0;
+        ReplyAction action;
+        action.kind = ReplyAction::Unanswered;
+        action.query = query;
+        action.answersQuery = true;
+        out.append(action);
     }
 }
 
 } // namespace
 
-QVector<ReplyAction> decodeTick(const QByteArray &block, PendingReplies &flags)
+QVector<ReplyAction> decodeTick(const QByteArray &block, PendingReplies &flags, qint64 nowMs)
 {
     QVector<ReplyAction> out;
     const int readLength = block.size();
@@ -205,10 +307,7 @@ QVector<ReplyAction> decodeTick(const QByteArray &block, PendingReplies &flags)
             decodeOwnReply(frame, out);
     }
 
-    if (n == kWriteEchoSize)
-        decodeWriteEcho(copy, out);
-    else if (copy[1] == modbus::kReadHolding || copy[1] == modbus::kReadInput)
-        decodeReadReply(copy, n, flags, out);
-
+    decodeModbusFrames(copy, n, flags, out);
+    expireUnanswered(flags, nowMs, out);
     return out;
 }

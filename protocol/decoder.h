@@ -29,17 +29,31 @@ struct ReplyAction {
         SetField,       // set `field` to `text`
         Confirm,        // modal box with tr(source)
         ConfirmAndLog,  // modal box with tr(source), then the same text in the log pane
+        Unanswered,     // `query` drew no reply in time; its flag was lowered
+        Refused,        // the sensor answered a request of `function` with `exceptionCode`;
+                        // when `answersQuery`, it was `query`, whose flag was lowered
+        WriteConfirmed, // the sensor echoed a write of `value` to `registerNumber`
     };
     Kind kind = AppendLog;
     Field field = Field::DeviceId;
     QString text;
     const char *source = nullptr; // untranslated message text, context "MainWindow"
+    Query query = Query::Noise;
+    bool answersQuery = false;
+    uint8_t function = 0;
+    uint8_t exceptionCode = 0;
+    uint16_t registerNumber = 0;
+    uint16_t value = 0;
 };
 
 // Decodes one tick's read block: the hex echo of a short read, every
-// own-protocol reply on a 19-byte slot, then the Modbus pass (write echoes and
-// the raised flags, each served only by a reply long enough for it).
-QVector<ReplyAction> decodeTick(const QByteArray &block, PendingReplies &flags);
+// own-protocol reply on a 19-byte slot, then the Modbus pass, which takes the
+// block reply by reply, each sized by its function code. A read reply serves
+// the oldest raised flag whose query draws a reply of its function code and
+// byte count, if it holds every byte that flag decodes; an exception answers
+// the oldest raised flag of its function. Last, flags whose query was
+// written kReplyDeadlineMs or more before `nowMs` are lowered as unanswered.
+QVector<ReplyAction> decodeTick(const QByteArray &block, PendingReplies &flags, qint64 nowMs);
 
 // The number formats of the decoder.
 QString realText(double value); // QString::arg(double) at its defaults: 45.6, 100, 1e+06

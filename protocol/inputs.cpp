@@ -29,9 +29,10 @@ QString addressText(int value)
 
 } // namespace
 
-Checked<int> checkDecimalInRange(const QString &text, qint64 low, qint64 high, const QString &what,
+Checked<int> checkDecimalInRange(const QString &typed, qint64 low, qint64 high, const QString &what,
                                  const QString &why)
 {
+    const QString text = typed.trimmed();
     Checked<int> out;
     qint64 value = 0;
     if (!readDecimal(text, value, out.error, what))
@@ -44,8 +45,9 @@ Checked<int> checkDecimalInRange(const QString &text, qint64 low, qint64 high, c
     return out;
 }
 
-Checked<uint8_t> checkSlaveAddress(const QString &text, bool allowBroadcast)
+Checked<uint8_t> checkSlaveAddress(const QString &typed, bool allowBroadcast)
 {
+    const QString text = typed.trimmed();
     static const QRegularExpression pattern(QStringLiteral("^(0[xX])?[0-9a-fA-F]+$"));
     constexpr int kHighest = 0xF7; // 248 to 255 are reserved in Modbus
     const int lowest = allowBroadcast ? 0 : 1;
@@ -87,8 +89,9 @@ Checked<int> checkCalibrationRange(const QString &text)
                                QStringLiteral("the sensor has ranges 0, 1 and 2"));
 }
 
-Checked<int32_t> checkHundredths(const QString &text)
+Checked<int32_t> checkHundredths(const QString &typed)
 {
+    const QString text = typed.trimmed();
     static const QRegularExpression pattern(QStringLiteral("^([+-]?)([0-9]*)(?:\\.([0-9]*))?$"));
     Checked<int32_t> out;
     const QRegularExpressionMatch match = pattern.match(text);
@@ -127,8 +130,9 @@ Checked<int32_t> checkHundredths(const QString &text)
     return out;
 }
 
-Checked<std::array<uint8_t, 4>> checkIdentity(const QString &text)
+Checked<std::array<uint8_t, 4>> checkIdentity(const QString &typed)
 {
+    const QString text = typed.trimmed();
     static const QRegularExpression pattern(
         QStringLiteral("^([0-9a-fA-F]{1,4})-([0-9a-fA-F]{1,4})$"));
     Checked<std::array<uint8_t, 4>> out;
@@ -145,4 +149,3 @@ Checked<std::array<uint8_t, 4>> checkIdentity(const QString &text)
     out.value = {uint8_t(first >> 8), uint8_t(first), uint8_t(last >> 8), uint8_t(last)};
     return out;
 }
-

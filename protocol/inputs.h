@@ -1,6 +1,7 @@
 // Strict readings of values a person types, for the window and ktr450ctl
 // alike: a value is taken exactly as written or refused with the reason,
-// never cut to its field's low bits or read as 0.
+// never cut to its field's low bits or read as 0. Blanks and line ends
+// around a value are not part of it.
 #pragma once
 
 #include <QString>

@@ -79,11 +79,12 @@ int requestLength(const QByteArray &head)
     case kReadHolding:
     case kReadInput:
     case kWriteSingle:
-        return 8;
+        return kReadRequestSize;
     case kWriteMultiple:
+        // Slave, function, register, count, byte count, the values, CRC.
         if (head.size() < 7)
             return 0;
-        return 9 + uint8_t(head[6]);
+        return 7 + uint8_t(head[6]) + kCrcSize;
     default:
         return -1;
     }
@@ -104,16 +105,16 @@ int replyLength(const QByteArray &head)
         return -1;
     }
     if (function & kExceptionBit)
-        return 5;
+        return kExceptionReplySize;
     switch (function) {
     case kReadHolding:
     case kReadInput:
         if (head.size() < 3)
             return 0;
-        return 3 + uint8_t(head[2]) + 2;
+        return kReadReplyHeaderSize + uint8_t(head[2]) + kCrcSize;
     case kWriteSingle:
     case kWriteMultiple:
-        return 8;
+        return kWriteEchoSize;
     default:
         return -1;
     }

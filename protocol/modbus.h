@@ -8,6 +8,15 @@
 
 namespace modbus {
 
+// Frame sizes: a read reply is a header (slave, function, byte count), the
+// data and the CRC; a write echo and a read request are 8 bytes; an
+// exception reply is slave, function, code and CRC.
+constexpr int kCrcSize = 2;
+constexpr int kReadReplyHeaderSize = 3;
+constexpr int kReadRequestSize = 8;
+constexpr int kWriteEchoSize = 8;
+constexpr int kExceptionReplySize = 5;
+
 QByteArray readRequest(uint8_t slave, uint8_t function, uint16_t firstRegister, uint16_t count);
 QByteArray writeSingleRequest(uint8_t slave, uint16_t registerNumber, uint16_t value);
 QByteArray writeMultipleRequest(uint8_t slave, uint16_t firstRegister,

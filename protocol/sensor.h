@@ -23,31 +23,56 @@ constexpr uint8_t kToolSlaveAddress = 0x00;
 } // namespace modbus
 
 namespace reg {
-constexpr uint16_t kNoise = 0x0000;          // input register, tenths of a dB
-constexpr uint16_t kSerialNumber = 0x0001;   // two holding registers
-constexpr uint16_t kVersion = 0x0003;        // one holding register
-constexpr uint16_t kDeviceAddr = 0x0009;     // own slave address in the low byte
-constexpr uint16_t kOrigin = 0x00A1;         // raw and mapped values, three registers
-constexpr uint16_t kFactoryReset = 0x00A5;   // write 0x0001
-constexpr uint16_t kProtocolSelect = 0x00B1; // 0x0000 own protocol, 0x0003 Modbus
-constexpr uint16_t kCaliParam = 0x00B2;      // A, B, C: two registers each
+constexpr uint16_t kNoise = 0x0000;           // input register, tenths of a dB
+constexpr uint16_t kSerialNumber = 0x0001;    // two holding registers
+constexpr uint16_t kVersion = 0x0003;         // one holding register
+constexpr uint16_t kDeviceAddr = 0x0009;      // own slave address in the low byte
+constexpr uint16_t kOrigin = 0x00A1;          // raw and mapped values, three registers
+constexpr uint16_t kFactoryReset = 0x00A5;    // write 0x0001
+constexpr uint16_t kProtocolSelect = 0x00B1;  // 0x0000 own protocol, 0x0003 Modbus
+constexpr uint16_t kCaliParam = 0x00B2;       // A, B, C: two registers each
 constexpr uint16_t kCalibrateRange0 = 0x00C3; // offset and factor, two registers a range
 constexpr uint16_t kCalibrateRange1 = 0x00C5;
 constexpr uint16_t kCalibrateRange2 = 0x00C7;
+
+constexpr uint16_t kCalibrationCount = 2; // offset, then factor, of one range
+constexpr uint16_t kCaliParamCount = 6;   // A, B, C: a signed 32-bit value each
 
 constexpr uint16_t kFactoryResetValue = 0x0001;
 constexpr uint16_t kSelectOwnProtocol = 0x0000;
 constexpr uint16_t kSelectModbus = 0x0003;
 } // namespace reg
 
+// One read the tool makes: function, first register and register count. Its
+// reply carries two data bytes a register, so the count fixes the reply's
+// byte count and length.
+struct RegisterRead {
+    uint8_t function;
+    uint16_t firstRegister;
+    uint16_t count;
+    constexpr uint8_t replyByteCount() const { return uint8_t(2 * count); }
+};
+
+namespace reads {
+constexpr RegisterRead kNoise{modbus::kReadInput, reg::kNoise, 1};
+constexpr RegisterRead kSerialNumber{modbus::kReadHolding, reg::kSerialNumber, 2};
+constexpr RegisterRead kVersion{modbus::kReadHolding, reg::kVersion, 1};
+constexpr RegisterRead kDeviceAddr{modbus::kReadHolding, reg::kDeviceAddr, 1};
+constexpr RegisterRead kOrigin{modbus::kReadHolding, reg::kOrigin, 3};
+constexpr RegisterRead kCaliParam{modbus::kReadHolding, reg::kCaliParam, reg::kCaliParamCount};
+// Range 0; the other ranges are read the same way at their own register.
+constexpr RegisterRead kCalibration{modbus::kReadHolding, reg::kCalibrateRange0,
+                                    reg::kCalibrationCount};
+} // namespace reads
+
 namespace own {
-constexpr uint8_t kReport = 0xA5;          // unsolicited origin/noise/AD report
-constexpr uint8_t kIdentity = 0xA6;        // identity query and its reply
+constexpr uint8_t kReport = 0xA5;   // unsolicited origin/noise/AD report
+constexpr uint8_t kIdentity = 0xA6; // identity query and its reply
 constexpr uint8_t kSetIdentity = 0xA7;
-constexpr uint8_t kWriteCaliParam = 0xA8;  // write parameters, and its confirmation
-constexpr uint8_t kReadCaliParam = 0xA9;   // read parameters, and the reply carrying them
-constexpr uint8_t kConfig = 0xB4;          // factory reset and calibration replies
-constexpr uint8_t kVersion = 0xB5;         // version query and its reply
+constexpr uint8_t kWriteCaliParam = 0xA8; // write parameters, and its confirmation
+constexpr uint8_t kReadCaliParam = 0xA9;  // read parameters, and the reply carrying them
+constexpr uint8_t kConfig = 0xB4;         // factory reset and calibration replies
+constexpr uint8_t kVersion = 0xB5;        // version query and its reply
 
 constexpr uint8_t kCaliParamSelector = 0x51; // byte 2 of both parameter frames
 constexpr uint8_t kReportMarker = 0x03;      // byte 2 of a 0xA5 report

@@ -1,5 +1,7 @@
 #include "windowsoak.h"
 
+#include "inputs.h"
+
 #include "mainwindow.h"
 #include "pendingreplies.h"
 #include "sensormodel.h"
@@ -333,10 +335,27 @@ void explainOwnSlot(const QByteArray &slot, Explanations &out)
     }
 }
 
+// The log line of a confirmed address or calibration write.
+QString writeConfirmation(uint8_t function, uint16_t registerNumber, uint16_t value)
+{
+    if (function == 0x06 && registerNumber == 0x0009)
+        return QStringLiteral("传感器确认：设备地址已设为 %1")
+            .arg(QString::number(value & 0xFF, 16));
+    if (function == 0x10 && value == 2 &&
+        (registerNumber == 0xC3 || registerNumber == 0xC5 || registerNumber == 0xC7))
+        return QStringLiteral("传感器确认：已写入校准范围 %1 的数值校准和比例校准")
+            .arg((registerNumber - 0xC3) / 2);
+    return QString();
+}
+
 void explainModbusRun(const QByteArray &b, Flag flag, Explanations &out)
 {
     const int n = b.size();
-    if (n == 8) {
+    if (n >= 8 && (at(b, 1) == 0x06 || at(b, 1) == 0x10)) {
+        const QString confirmation = writeConfirmation(at(b, 1), uint16_t(at(b, 2) << 8 | at(b, 3)),
+                                                       uint16_t(at(b, 4) << 8 | at(b, 5)));
+        if (!confirmation.isEmpty())
+            out.log.insert(confirmation);
         const char *source = nullptr;
         if (at(b, 1) == 0x06 && at(b, 3) == 0xB1 && at(b, 5) == 0x03)
             source = "Device change to MODBUS!";
@@ -631,9 +650,13 @@ Shown Soak::expectedFor(Cmd cmd, const QVector<Reply> &replies, const Shown &bef
         e.fields[SoftId] = QString::fromLatin1(kVersionText);
         break;
     case Cmd::SetDeviceAddr:
+        e.log << writeConfirmation(0x06, 0x0009, uint16_t(typedAddress_));
+        break;
     case Cmd::CalibrateWrite:
+        e.log << writeConfirmation(0x10, 0x00C3, 2);
+        break;
     case Cmd::SetID:
-        break; // the echo only (a 19-byte identity echo is not shown at all)
+        break; // a 19-byte identity echo is not shown at all
     }
     return e;
 }
@@ -675,8 +698,7 @@ void Soak::applyWrite(Cmd cmd, const QVector<Reply> &replies)
 
 int32_t paramToWire(const QString &text)
 {
-    const double value = double(text.toFloat()) * 100.0;
-    return int32_t(std::trunc(value));
+    return checkHundredths(text).value;
 }
 
 void Soak::runCommand(Cmd cmd)
@@ -691,19 +713,17 @@ void Soak::runCommand(Cmd cmd)
     for (int i = 0; i < kFieldCount; ++i)
         setField(i, kUntouched);
 
-    // Inputs, typed as a technician might, and what the sensor will make of them.
+    // Inputs, typed as a technician might: the window sends exactly these
+    // (text it refuses is the refused-input tests' business).
     switch (cmd) {
     case Cmd::SetDeviceAddr: {
-        const int typed = int(rng_() % 301);
-        const bool garbage = rng_() % 20 == 0;
-        setField(DeviceAddr, garbage ? QStringLiteral("zz") : QString::number(typed, 16));
-        const int addr = garbage ? 0 : typed & 0xFF;
-        typedAddress_ = addr == 0 ? 1 : addr;
+        typedAddress_ = 1 + int(rng_() % 247);
+        setField(DeviceAddr, QString::number(typedAddress_, 16));
         break;
     }
     case Cmd::CalibrateWrite: {
-        const int offset = int(rng_() % 601) - 300;
-        const int factor = int(rng_() % 301);
+        const int offset = int(rng_() % 511) - 255;
+        const int factor = int(rng_() % 256);
         setField(CalibrZero, QString::number(offset));
         setField(CalibrateFactor, QString::number(factor));
         typedOffsetRegister_ = uint16_t((offset > 0 ? 0x0100 : 0) | (std::abs(offset) & 0xFF));

@@ -39,8 +39,11 @@ int main(int argc, char *argv[])
     std::vector<double> latencies;
     for (int i = 0; i < replies; ++i) {
         log->clear();
-        pendingReplies.waitNoise = 1;
+        // A real query raises the flag and starts its deadline; its bytes
+        // are read off the pty so that they do not pile up.
+        window.findChild<QPushButton *>(QStringLiteral("pushButton_GetNoise"))->click();
         QTest::qWait(int(random.bounded(360)));
+        pty.readAvailable();
         QElapsedTimer clock;
         clock.start();
         pty.write(reply);

@@ -1,8 +1,8 @@
 // Every command button, clicked in the real window: the exact bytes that
 // reach the other end of a pseudo-terminal, the hex echo, the fields cleared
 // and the flag raised; and what a click does while the link is closed.
+#include "commands.h"
 #include "frame.h"
-#include "pendingreplies.h"
 #include "windowtest.h"
 
 #include <functional>
@@ -36,10 +36,9 @@ int *flagNamed(const QByteArray &name)
     return nullptr;
 }
 
-const char *const kFilledFields[] = {"Edit_DeviceID",       "lineEdit_DeviceAddr",
-                                     "lineEdit_CalibrZero", "lineEdit_CalibrateFactor",
-                                     "lineEdit_CaliParamA", "lineEdit_CaliParamB",
-                                     "lineEdit_CaliParamC"};
+const char *const kFilledFields[] = {
+    "Edit_DeviceID",       "lineEdit_DeviceAddr", "lineEdit_CalibrZero", "lineEdit_CalibrateFactor",
+    "lineEdit_CaliParamA", "lineEdit_CaliParamB", "lineEdit_CaliParamC"};
 
 } // namespace
 
@@ -47,7 +46,7 @@ class WindowCommandsTest : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init() { pendingReplies = PendingReplies(); }
 
     void buttonSendsExactFrame_data();
@@ -56,6 +55,9 @@ private slots:
     void setIdentityShowsNoEcho();
     void commandOnClosedLinkSendsNothing_data();
     void commandOnClosedLinkSendsNothing();
+    void refusedInputSendsNothingAndSaysWhatTheFieldAccepts_data();
+    void refusedInputSendsNothingAndSaysWhatTheFieldAccepts();
+    void parametersReachTheWireExactlyForEveryCent();
 };
 
 void WindowCommandsTest::buttonSendsExactFrame_data()
@@ -87,27 +89,24 @@ void WindowCommandsTest::buttonSendsExactFrame_data()
     const QStringList noFields;
     const QStringList abc{"lineEdit_CaliParamA", "lineEdit_CaliParamB", "lineEdit_CaliParamC"};
 
-    QTest::newRow("noise") << QByteArray("pushButton_GetNoise") << none
-                           << bytes("000400000001301b") << QByteArray("waitNoise") << noFields;
-    QTest::newRow("serial number") << QByteArray("pushButton_GetSN") << none
-                                   << bytes("000300010002941a") << QByteArray("waitSN")
-                                   << QStringList{"Edit_DeviceID"};
+    QTest::newRow("noise") << QByteArray("pushButton_GetNoise") << none << bytes("000400000001301b")
+                           << QByteArray("waitNoise") << noFields;
+    QTest::newRow("serial number")
+        << QByteArray("pushButton_GetSN") << none << bytes("000300010002941a")
+        << QByteArray("waitSN") << QStringList{"Edit_DeviceID"};
     QTest::newRow("version") << QByteArray("pushButton_GetVersion") << none
-                             << bytes("000300030001" "75db") << QByteArray("waitVersion")
-                             << QStringList{"label_softid"};
-    QTest::newRow("address query") << QByteArray("pushButton_GetDeviceAddr") << none
-                                   << bytes("00030009000155d9") << QByteArray("waitDeviceAddr")
-                                   << QStringList{"lineEdit_DeviceAddr"};
+                             << bytes("000300030001"
+                                      "75db")
+                             << QByteArray("waitVersion") << QStringList{"label_softid"};
+    QTest::newRow("address query")
+        << QByteArray("pushButton_GetDeviceAddr") << none << bytes("00030009000155d9")
+        << QByteArray("waitDeviceAddr") << QStringList{"lineEdit_DeviceAddr"};
     QTest::newRow("set address 2") << QByteArray("pushButton_SetDeviceAddr") << address("2")
                                    << bytes("000600090002d9d8") << QByteArray() << noFields;
-    QTest::newRow("set address 0") << QByteArray("pushButton_SetDeviceAddr") << address("0")
-                                   << bytes("00060009000199d9") << QByteArray() << noFields;
-    QTest::newRow("set address empty") << QByteArray("pushButton_SetDeviceAddr") << address("")
-                                       << bytes("00060009000199d9") << QByteArray() << noFields;
-    QTest::newRow("set address 100") << QByteArray("pushButton_SetDeviceAddr") << address("100")
-                                     << bytes("00060009000199d9") << QByteArray() << noFields;
-    QTest::newRow("set address 1FF") << QByteArray("pushButton_SetDeviceAddr") << address("1FF")
-                                     << bytes("0006000900ff" "1859") << QByteArray() << noFields;
+    QTest::newRow("set address 0x1F") << QByteArray("pushButton_SetDeviceAddr") << address(" 0x1F ")
+                                      << bytes("00060009001f19d1") << QByteArray() << noFields;
+    QTest::newRow("set address f7") << QByteArray("pushButton_SetDeviceAddr") << address("f7")
+                                    << bytes("0006000900f7199f") << QByteArray() << noFields;
     QTest::newRow("origin") << QByteArray("pushButton_GetOrigin") << none
                             << bytes("000300a1000355f8") << QByteArray("waitOrigin") << noFields;
     QTest::newRow("factory") << QByteArray("pushButton_SetFactoryConfig") << none
@@ -116,27 +115,31 @@ void WindowCommandsTest::buttonSendsExactFrame_data()
                                      << bytes("000600b10000d83c") << QByteArray() << noFields;
     QTest::newRow("to modbus") << QByteArray("pushButton_ChangeToModbus") << none
                                << bytes("000600b10003983d") << QByteArray() << noFields;
-    QTest::newRow("parameters read") << QByteArray("pushButton_GetCaliParam") << none
-                                     << bytes("000300b20006643e") << QByteArray("waitCaliParam")
-                                     << abc;
-    QTest::newRow("parameters write") << QByteArray("pushButton_SetCaliParam")
-                                      << params("1.5", "-1", "0")
-                                      << bytes("001000b200060c00000096ffffff9c00000000c040")
-                                      << QByteArray() << noFields;
-    QTest::newRow("calibrate read") << QByteArray("pushButton_Calibrate") << calibrate(0, "7", "9")
-                                    << bytes("000300c3000235e6") << QByteArray("waitCalibrate")
-                                    << QStringList{"lineEdit_CalibrZero", "lineEdit_CalibrateFactor"};
-    QTest::newRow("calibrate write -5") << QByteArray("pushButton_Calibrate")
-                                        << calibrate(1, "-5", "100")
-                                        << bytes("001000c30002040005006" "4aafc") << QByteArray()
-                                        << noFields;
-    QTest::newRow("calibrate write 5") << QByteArray("pushButton_Calibrate")
-                                       << calibrate(1, "5", "100")
-                                       << bytes("001000c3000204010500" "64ab00") << QByteArray()
-                                       << noFields;
-    QTest::newRow("own parameters read")
-        << QByteArray("pushButton_GetCaliParam_Vela") << none
-        << bytes("aaa951" "0000000000000000000000000000" "51ab") << QByteArray() << abc;
+    QTest::newRow("parameters read")
+        << QByteArray("pushButton_GetCaliParam") << none << bytes("000300b20006643e")
+        << QByteArray("waitCaliParam") << abc;
+    QTest::newRow("parameters write")
+        << QByteArray("pushButton_SetCaliParam") << params("1.5", "-1", "0")
+        << bytes("001000b200060c00000096ffffff9c00000000c040") << QByteArray() << noFields;
+    QTest::newRow("calibrate read")
+        << QByteArray("pushButton_Calibrate") << calibrate(0, "7", "9") << bytes("000300c3000235e6")
+        << QByteArray("waitCalibrate")
+        << QStringList{"lineEdit_CalibrZero", "lineEdit_CalibrateFactor"};
+    QTest::newRow("calibrate write -5")
+        << QByteArray("pushButton_Calibrate") << calibrate(1, "-5", "100")
+        << bytes("001000c30002040005006"
+                 "4aafc")
+        << QByteArray() << noFields;
+    QTest::newRow("calibrate write 5")
+        << QByteArray("pushButton_Calibrate") << calibrate(1, "5", "100")
+        << bytes("001000c3000204010500"
+                 "64ab00")
+        << QByteArray() << noFields;
+    QTest::newRow("own parameters read") << QByteArray("pushButton_GetCaliParam_Vela") << none
+                                         << bytes("aaa951"
+                                                  "0000000000000000000000000000"
+                                                  "51ab")
+                                         << QByteArray() << abc;
     QTest::newRow("own parameters write")
         << QByteArray("pushButton_SetCaliParam_Vela") << params("1.5", "-1", "0")
         << bytes("aaa85100000096ffffff9c00000000000080ab") << QByteArray() << noFields;
@@ -185,8 +188,12 @@ void WindowCommandsTest::identityQuerySendsTwoFramesWithoutEcho()
     QVERIFY(t.open());
     t.cmd()->setText(QStringLiteral("previous"));
     t.click("pushButton_GetInfo");
-    const QByteArray expected = bytes("aaa6" "00000000000000000000000000000000" "ab"
-                                      "aab5" "00000000000000000000000000000000" "ab");
+    const QByteArray expected = bytes("aaa6"
+                                      "00000000000000000000000000000000"
+                                      "ab"
+                                      "aab5"
+                                      "00000000000000000000000000000000"
+                                      "ab");
     QCOMPARE(t.sent(expected.size() + 1, 600).toHex(), expected.toHex());
     QCOMPARE(t.cmd()->text(), QStringLiteral("previous"));
     QVERIFY(widget<QLineEdit>(t.window.get(), "Edit_DeviceID")->text().isEmpty());
@@ -204,7 +211,8 @@ void WindowCommandsTest::setIdentityShowsNoEcho()
     const QByteArray expected = bytes("aaa7000000000000ffffffff0000000000fcab");
     QCOMPARE(t.sent(expected.size() + 1, 600).toHex(), expected.toHex());
     QCOMPARE(t.cmd()->text(), QStringLiteral("previous"));
-    QCOMPARE(widget<QLineEdit>(t.window.get(), "Edit_DeviceID")->text(), QStringLiteral("ffff-ffff"));
+    QCOMPARE(widget<QLineEdit>(t.window.get(), "Edit_DeviceID")->text(),
+             QStringLiteral("ffff-ffff"));
 }
 
 void WindowCommandsTest::commandOnClosedLinkSendsNothing_data()
@@ -243,6 +251,104 @@ void WindowCommandsTest::commandOnClosedLinkSendsNothing()
                              "waitVersion", "waitOrigin", "waitCaliParam"})
         QCOMPARE(*flagNamed(name), 0);
     QVERIFY(t.status().contains(QString::fromUtf8("串口未打开")));
+}
+
+void WindowCommandsTest::refusedInputSendsNothingAndSaysWhatTheFieldAccepts_data()
+{
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("named"); // the field's name in the status message
+
+    const struct {
+        const char *button;
+        const char *field;
+        const char *named;
+        std::initializer_list<const char *> texts;
+    } cases[] = {
+        {"pushButton_SetDeviceAddr",
+         "lineEdit_DeviceAddr",
+         "设备地址",
+         {"", "zz", "0", "f8", "100", "1FF", "-1", "1.5", "1f x"}},
+        {"pushButton_Calibrate",
+         "lineEdit_CalibrZero",
+         "数值校准",
+         {"", "abc", "256", "-256", "300", "1.5", "5e1", "0x10"}},
+        {"pushButton_Calibrate",
+         "lineEdit_CalibrateFactor",
+         "比例校准",
+         {"", "-1", "256", "999", "12.0", "1e2"}},
+        {"pushButton_SetCaliParam",
+         "lineEdit_CaliParamB",
+         "参数B",
+         {"", "x", "0.001", "nan", "inf", "-inf", "1e3", "3,5", "21474836.48", "-21474836.49",
+          "1.5.2", "1.5 dB"}},
+        {"pushButton_SetCaliParam_Vela", "lineEdit_CaliParamC", "参数C", {"0.295", "NaN", "1E2"}},
+        {"pushButton_SetID",
+         "Edit_DeviceID",
+         "设备ID",
+         {"", "1234", "12345-1", "zz-00ff", "1-2-3", "12ab-", "-00ff", "12ab 00ff"}},
+    };
+    for (const auto &c : cases) {
+        for (const char *text : c.texts)
+            QTest::addRow("%s '%s'", c.field, text)
+                << QByteArray(c.button) << QByteArray(c.field) << QString::fromUtf8(text)
+                << QString::fromUtf8(c.named);
+    }
+}
+
+void WindowCommandsTest::refusedInputSendsNothingAndSaysWhatTheFieldAccepts()
+{
+    QFETCH(QByteArray, button);
+    QFETCH(QByteArray, field);
+    QFETCH(QString, text);
+    QFETCH(QString, named);
+
+    WindowOnPty t;
+    QVERIFY(t.open());
+    // Every other input valid: only the field under test can be refused.
+    setText(t.window.get(), "lineEdit_DeviceAddr", "1f");
+    setText(t.window.get(), "lineEdit_CalibrZero", "-5");
+    setText(t.window.get(), "lineEdit_CalibrateFactor", "100");
+    setText(t.window.get(), "lineEdit_CaliParamA", "1.5");
+    setText(t.window.get(), "lineEdit_CaliParamB", "-1");
+    setText(t.window.get(), "lineEdit_CaliParamC", "0");
+    setText(t.window.get(), "Edit_DeviceID", "12ab-00ff");
+    widget<QComboBox>(t.window.get(), "comboBox_Calibrate")->setCurrentIndex(1);
+    auto *edit = widget<QLineEdit>(t.window.get(), field.constData());
+    edit->setText(text);
+    t.cmd()->setText(QStringLiteral("previous"));
+
+    t.click(button.constData());
+
+    QCOMPARE(t.sent(1, 300), QByteArray());
+    QCOMPARE(t.cmd()->text(), QStringLiteral("previous"));
+    QCOMPARE(edit->text(), text);
+    for (const char *name : {"waitNoise", "waitDeviceAddr", "waitCalibrate", "waitSN",
+                             "waitVersion", "waitOrigin", "waitCaliParam"})
+        QCOMPARE(*flagNamed(name), 0);
+    QVERIFY2(t.status().startsWith(named), qPrintable(t.status()));
+    QCOMPARE(t.window->focusWidget(), edit);
+    QCOMPARE(edit->selectedText(), text);
+}
+
+void WindowCommandsTest::parametersReachTheWireExactlyForEveryCent()
+{
+    // Read digit by digit: 0.29 goes out as 29, never as the 28 of a float.
+    WindowOnPty t;
+    QVERIFY(t.open());
+    for (int cents = 0; cents <= 99; ++cents) {
+        const QString fraction = QStringLiteral(".%1").arg(cents, 2, 10, QLatin1Char('0'));
+        widget<QLineEdit>(t.window.get(), "lineEdit_CaliParamA")
+            ->setText(QStringLiteral("0") + fraction);
+        widget<QLineEdit>(t.window.get(), "lineEdit_CaliParamB")
+            ->setText(QStringLiteral("-1") + fraction);
+        widget<QLineEdit>(t.window.get(), "lineEdit_CaliParamC")
+            ->setText(QStringLiteral("21474835") + fraction);
+        t.click("pushButton_SetCaliParam");
+        const QByteArray expected = setCaliParamRequest(cents, -(100 + cents), 2147483500 + cents);
+        QCOMPARE(t.sent(expected.size()).toHex(), expected.toHex());
+    }
 }
 
 QTEST_MAIN(WindowCommandsTest)

@@ -11,7 +11,7 @@ class WindowLinkTest : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void startsClosedWithTheShippedForm();
     void portSelectorListsSystemPortsAndAcceptsTypedNames();
     void openAndCloseOverPty();
@@ -32,6 +32,8 @@ void WindowLinkTest::startsClosedWithTheShippedForm()
     QVERIFY(!widget<QPushButton>(&window, "pushButtonClose")->isEnabled());
     QCOMPARE(timerCount(&window), 0);
     QCOMPARE(window.windowTitle(), QString::fromUtf8("KTR450配置软件"));
+    // Nothing moves with the window, so it never gets smaller than designed.
+    QCOMPARE(window.minimumSize(), QSize(1197, 795));
 
     auto *tabs = widget<QTabWidget>(&window, "tabWidget");
     QCOMPARE(tabs->count(), 3);
@@ -39,8 +41,9 @@ void WindowLinkTest::startsClosedWithTheShippedForm()
     QCOMPARE(tabs->tabText(0), QString::fromUtf8("基本信息"));
     QCOMPARE(tabs->tabText(1), QString::fromUtf8("地址设置"));
     QCOMPARE(tabs->tabText(2), QString::fromUtf8("校准"));
-    QCOMPARE(tabs->styleSheet(),
-             QStringLiteral("QTabWidget:pane {border:1px solid #205B7B;background:  transparent; }"));
+    QCOMPARE(
+        tabs->styleSheet(),
+        QStringLiteral("QTabWidget:pane {border:1px solid #205B7B;background:  transparent; }"));
 
     // The removed page lives on with its buttons, outside the tab bar.
     auto *removed = widget<QWidget>(&window, "tab_2");
@@ -61,7 +64,8 @@ void WindowLinkTest::startsClosedWithTheShippedForm()
     QCOMPARE(menus.first()->menu()->actions().size(), 1);
     QCOMPARE(menus.first()->menu()->actions().first()->text(), QStringLiteral("&About"));
 
-    QCOMPARE(widget<QComboBox>(&window, "comboBox_BoudRate")->currentText(), QStringLiteral("9600"));
+    QCOMPARE(widget<QComboBox>(&window, "comboBox_BoudRate")->currentText(),
+             QStringLiteral("9600"));
     QCOMPARE(widget<QLineEdit>(&window, "Edit_DeviceID")->text(), QStringLiteral("ffff-ffff"));
     QCOMPARE(widget<QLabel>(&window, "label_softid")->text(), QStringLiteral("Firmware ID"));
 }
@@ -144,6 +148,14 @@ void WindowLinkTest::portThatCannotBeOpenedLeavesTheLinkClosed()
     QVERIFY(boxes.texts.first().contains(QStringLiteral("/dev/ktr450-missing")));
     QVERIFY2(boxes.texts.first().contains(QStringLiteral("No such file or directory")),
              qPrintable(boxes.texts.first()));
+
+    // An empty port box is no operating-system error about a directory.
+    boxes.clear();
+    widget<QComboBox>(&window, "comboBoxCOM")->setEditText(QString());
+    widget<QPushButton>(&window, "pushButtonOpen")->click();
+    QTRY_COMPARE(boxes.texts.size(), 1);
+    QCOMPARE(boxes.texts.first(), QStringLiteral("未选择串口：请在串口框中选择或输入串口名"));
+    QVERIFY(!window.isLinkOpen());
 }
 
 void WindowLinkTest::lostPortClosesTheLinkOnce()
@@ -164,6 +176,7 @@ void WindowLinkTest::lostPortClosesTheLinkOnce()
     QCOMPARE(t.log()->document()->blockCount(), 1);
     QCOMPARE(t.log()->toPlainText(), t.status());
     QVERIFY(t.status().contains(t.pty.slavePath().mid(5)));
+    QVERIFY2(t.status().contains(QStringLiteral("设备已拔出或停止响应")), qPrintable(t.status()));
 }
 
 void WindowLinkTest::destructorClosesAnOpenLink()

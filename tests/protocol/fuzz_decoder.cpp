@@ -2,6 +2,7 @@
 // pending-reply flags are raised, the rest is one tick's read block.
 #include "commands.h"
 #include "decoder.h"
+#include "inputs.h"
 #include "modbus.h"
 
 #include <cstddef>
@@ -23,25 +24,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
 
+    // Bits 0 to 6 raise the flags, bit 7 puts the tick past their deadline.
     PendingReplies flags;
-    int PendingReplies::*const members[] = {
-        &PendingReplies::waitNoise,     &PendingReplies::waitDeviceAddr,
-        &PendingReplies::waitCalibrate, &PendingReplies::waitSN,
-        &PendingReplies::waitVersion,   &PendingReplies::waitOrigin,
-        &PendingReplies::waitCaliParam};
-    for (int i = 0; i < 7; ++i)
-        flags.*members[i] = (data[0] >> i) & 1;
+    for (Query query : kQueries) {
+        if ((data[0] >> int(query)) & 1)
+            raisePending(flags, query, 0);
+    }
     const PendingReplies before = flags;
 
     const QByteArray block(reinterpret_cast<const char *>(data + 1), int(size - 1));
-    const QVector<ReplyAction> actions = decodeTick(block, flags);
+    const qint64 nowMs = (data[0] & 0x80) ? kReplyDeadlineMs : 0;
+    const QVector<ReplyAction> actions = decodeTick(block, flags, nowMs);
 
-    // Flags are only ever lowered; a tick shows a bounded amount.
-    for (int i = 0; i < 7; ++i) {
-        require(flags.*members[i] == 0 || flags.*members[i] == 1);
-        require(flags.*members[i] <= before.*members[i]);
+    // Flags are only ever lowered; a tick shows a bounded amount: the echo,
+    // three fields for each of 8 own slots, and one action for each Modbus
+    // frame (at least 3 bytes each within 160) plus the flags' expiries.
+    for (Query query : kQueries) {
+        require(pendingFlag(flags, query) == 0 || pendingFlag(flags, query) == 1);
+        require(pendingFlag(flags, query) <= pendingFlag(before, query));
     }
-    require(actions.size() <= 1 + 8 * 3 + 11);
+    require(actions.size() <= 1 + 8 * 3 + 3 * (kWorkingCopySize / 3) + kQueryCount);
     for (const ReplyAction &action : actions) {
         require(action.text.size() <= 3 * 17 + 1 || action.kind == ReplyAction::AppendLog);
         require(action.text.size() < 200);
@@ -49,15 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             require(action.source != nullptr && std::strlen(action.source) > 0);
     }
 
-    // The frame sizing and the parameter conversion take any bytes as well.
+    // The frame sizing and the strict readers take any bytes as well.
     const int replyLength = modbus::replyLength(block);
     const int requestLength = modbus::requestLength(block);
     require(replyLength >= -1 && replyLength <= 3 + 255 + 2);
     require(requestLength >= -1 && requestLength <= 9 + 255);
-    if (size >= 5) {
-        float value;
-        std::memcpy(&value, data + 1, sizeof value);
-        (void)caliParamToWire(value);
-    }
+    const QString text = QString::fromLatin1(block);
+    const Checked<int32_t> hundredths = checkHundredths(text);
+    require(!hundredths.ok() || text.contains(QLatin1Char('0')) || hundredths.value != 0);
+    (void)checkSlaveAddress(text, true);
+    (void)checkIdentity(text);
     return 0;
 }

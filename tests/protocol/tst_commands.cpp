@@ -1,5 +1,4 @@
-// Every request the tool sends, byte for byte, and the lenient reading of the
-// texts they are built from.
+// Every request the tool sends, byte for byte.
 #include "commands.h"
 #include "frame.h"
 #include "modbus.h"
@@ -18,11 +17,6 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(QByteArray(text));
 }
 
-QByteArray idBytes(const std::array<uint8_t, 4> &id)
-{
-    return QByteArray(reinterpret_cast<const char *>(id.data()), 4);
-}
-
 constexpr int32_t kOutOfRange = std::numeric_limits<int32_t>::min(); // 80 00 00 00
 
 } // namespace
@@ -36,8 +30,6 @@ private slots:
     void constantRequests();
     void constantRequestsCarryTheirOwnCrc();
 
-    void deviceAddressTextKeepsTheLowByteAndNeverZero_data();
-    void deviceAddressTextKeepsTheLowByteAndNeverZero();
     void setDeviceAddressRequest();
 
     void calibrationRangeSelectsTheRegister();
@@ -46,13 +38,8 @@ private slots:
     void calibrationWriteSendsSignMagnitudeAndFactor();
     void calibrationWriteOfTheMostNegativeOffset();
 
-    void lenientTextCountsWhatDoesNotParseAsZero();
-    void parameterKeepsHundredthsTruncatedTowardZero();
-    void parameterOutsideTheWireRangeBecomesTheMarker();
     void parameterWriteRequest();
 
-    void identityTextUsesFirstAndLastGroup_data();
-    void identityTextUsesFirstAndLastGroup();
     void ownIdentityAndVersionQueries();
     void ownSetIdentityRequest();
     void ownParameterRequests();
@@ -103,35 +90,11 @@ void TstCommands::constantRequestsCarryTheirOwnCrc()
     }
 }
 
-void TstCommands::deviceAddressTextKeepsTheLowByteAndNeverZero_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("addr");
-
-    QTest::newRow("2") << "2" << 0x02;
-    QTest::newRow("0 becomes 1") << "0" << 0x01;
-    QTest::newRow("empty becomes 1") << "" << 0x01;
-    QTest::newRow("100 keeps low byte 0, so 1") << "100" << 0x01;
-    QTest::newRow("1FF keeps ff") << "1FF" << 0xFF;
-    QTest::newRow("lowercase hex") << "1f" << 0x1F;
-    QTest::newRow("not a number") << "xyz" << 0x01;
-    QTest::newRow("too big for int") << "ffffffff" << 0x01;
-}
-
-void TstCommands::deviceAddressTextKeepsTheLowByteAndNeverZero()
-{
-    QFETCH(QString, text);
-    QFETCH(int, addr);
-    QCOMPARE(int(deviceAddrFromText(text)), addr);
-}
-
 void TstCommands::setDeviceAddressRequest()
 {
-    QCOMPARE(setDeviceAddrRequest(deviceAddrFromText("2")), hex("00 06 00 09 00 02 D9 D8"));
-    QCOMPARE(setDeviceAddrRequest(deviceAddrFromText("0")), hex("00 06 00 09 00 01 99 D9"));
-    QCOMPARE(setDeviceAddrRequest(deviceAddrFromText("")), hex("00 06 00 09 00 01 99 D9"));
-    QCOMPARE(setDeviceAddrRequest(deviceAddrFromText("100")), hex("00 06 00 09 00 01 99 D9"));
-    QCOMPARE(setDeviceAddrRequest(deviceAddrFromText("1FF")), hex("00 06 00 09 00 FF 18 59"));
+    QCOMPARE(setDeviceAddrRequest(2), hex("00 06 00 09 00 02 D9 D8"));
+    QCOMPARE(setDeviceAddrRequest(1), hex("00 06 00 09 00 01 99 D9"));
+    QCOMPARE(setDeviceAddrRequest(0xF7), hex("00 06 00 09 00 F7 19 9F"));
 }
 
 void TstCommands::calibrationRangeSelectsTheRegister()
@@ -189,78 +152,9 @@ void TstCommands::calibrationWriteOfTheMostNegativeOffset()
     QVERIFY(modbusCrcMatches(negative300));
 }
 
-void TstCommands::lenientTextCountsWhatDoesNotParseAsZero()
-{
-    QCOMPARE(lenientInt("1FF", 16), 511);
-    QCOMPARE(lenientInt("12345", 16), 74565);
-    QCOMPARE(lenientInt("0x1F", 16), 31);
-    QCOMPARE(lenientInt(" 1f ", 16), 31);
-    QCOMPARE(lenientInt("", 16), 0);
-    QCOMPARE(lenientInt("ffffffff", 16), 0);
-    QCOMPARE(lenientInt("-5", 10), -5);
-    QCOMPARE(lenientInt("abc", 10), 0);
-    QCOMPARE(lenientInt("-2147483648", 10), std::numeric_limits<int>::min());
-    QCOMPARE(lenientInt("2147483648", 10), 0);
-
-    QCOMPARE(lenientFloat("abc"), 0.0f);
-    QCOMPARE(lenientFloat("3,5"), 0.0f);
-    QCOMPARE(lenientFloat(""), 0.0f);
-    QCOMPARE(lenientFloat("1.5"), 1.5f);
-    QCOMPARE(lenientFloat("-1"), -1.0f);
-    QCOMPARE(lenientFloat("0.29"), 0.29f);
-}
-
-void TstCommands::parameterKeepsHundredthsTruncatedTowardZero()
-{
-    // 0.29f is 0.289999992: its hundredfold truncates to 28.
-    QCOMPARE(caliParamToWire(lenientFloat("0.29")), 28);
-    QCOMPARE(caliParamToWire(lenientFloat("1.23")), 123);
-    QCOMPARE(caliParamToWire(lenientFloat("-0.29")), -28);
-    QCOMPARE(caliParamToWire(lenientFloat("abc")), 0);
-    QCOMPARE(caliParamToWire(lenientFloat("3,5")), 0);
-    QCOMPARE(caliParamToWire(1.5f), 150);
-    QCOMPARE(caliParamToWire(-1.0f), -100);
-    QCOMPARE(caliParamToWire(0.0f), 0);
-    QCOMPARE(caliParamToWire(-0.0f), 0);
-    QCOMPARE(caliParamToWire(0.009f), 0);
-    QCOMPARE(caliParamToWire(-0.009f), 0);
-}
-
-void TstCommands::parameterOutsideTheWireRangeBecomesTheMarker()
-{
-    // Floats between 2^24 and 2^25 are 2 apart: 21474836 is the largest whose
-    // hundredfold (2147483600) fits a signed 32-bit value, 21474838 the
-    // smallest that does not.
-    const float largest = 21474836.0f;
-    const float beyond = std::nextafter(largest, std::numeric_limits<float>::infinity());
-    QCOMPARE(beyond, 21474838.0f);
-    QCOMPARE(caliParamToWire(largest), 2147483600);
-    QCOMPARE(caliParamToWire(-largest), -2147483600);
-    QCOMPARE(caliParamToWire(beyond), kOutOfRange);
-    QCOMPARE(caliParamToWire(-beyond), kOutOfRange);
-
-    QCOMPARE(caliParamToWire(1e10f), kOutOfRange);
-    QCOMPARE(caliParamToWire(-1e10f), kOutOfRange);
-    QCOMPARE(caliParamToWire(std::numeric_limits<float>::max()), kOutOfRange);
-    QCOMPARE(caliParamToWire(std::numeric_limits<float>::lowest()), kOutOfRange);
-    QCOMPARE(caliParamToWire(std::numeric_limits<float>::infinity()), kOutOfRange);
-    QCOMPARE(caliParamToWire(-std::numeric_limits<float>::infinity()), kOutOfRange);
-    QCOMPARE(caliParamToWire(std::numeric_limits<float>::quiet_NaN()), kOutOfRange);
-    QCOMPARE(caliParamToWire(lenientFloat("inf")), kOutOfRange);
-    QCOMPARE(caliParamToWire(lenientFloat("-inf")), kOutOfRange);
-    QCOMPARE(caliParamToWire(lenientFloat("nan")), kOutOfRange);
-    QCOMPARE(caliParamToWire(lenientFloat("1e10")), kOutOfRange);
-
-    QCOMPARE(setCaliParamRequest(caliParamToWire(1e10f), 0, 0).mid(7, 4), hex("80 00 00 00"));
-    QCOMPARE(ownSetCaliParamRequest(caliParamToWire(std::nanf("")), 0, 0).mid(3, 4),
-             hex("80 00 00 00"));
-}
-
 void TstCommands::parameterWriteRequest()
 {
-    const QByteArray request = setCaliParamRequest(
-        caliParamToWire(lenientFloat("1.5")), caliParamToWire(lenientFloat("-1")),
-        caliParamToWire(lenientFloat("0")));
+    const QByteArray request = setCaliParamRequest(150, -100, 0);
     QCOMPARE(request, hex("00 10 00 B2 00 06 0C 00 00 00 96 FF FF FF 9C 00 00 00 00 C0 40"));
     QCOMPARE(toHexText(request).size(), 63);
 
@@ -268,28 +162,6 @@ void TstCommands::parameterWriteRequest()
     QCOMPARE(extremes.size(), 21);
     QCOMPARE(extremes.mid(7, 12), hex("80 00 00 00 7F FF FF FF FF FF FF FF"));
     QVERIFY(modbusCrcMatches(extremes));
-}
-
-void TstCommands::identityTextUsesFirstAndLastGroup_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("id");
-
-    QTest::newRow("initial text") << "ffff-ffff" << hex("FF FF FF FF");
-    QTest::newRow("no dash uses the group twice") << "1234" << hex("12 34 12 34");
-    QTest::newRow("middle group ignored") << "1-2-3" << hex("00 01 00 03");
-    QTest::newRow("empty") << "" << hex("00 00 00 00");
-    QTest::newRow("long group keeps low 16 bits") << "12345" << hex("23 45 23 45");
-    QTest::newRow("overflowing group counts as 0") << "ffffffff-1" << hex("00 00 00 01");
-    QTest::newRow("empty last group") << "12ab-" << hex("12 AB 00 00");
-    QTest::newRow("not hex") << "zz-00ff" << hex("00 00 00 FF");
-}
-
-void TstCommands::identityTextUsesFirstAndLastGroup()
-{
-    QFETCH(QString, text);
-    QFETCH(QByteArray, id);
-    QCOMPARE(idBytes(identityFromText(text)), id);
 }
 
 void TstCommands::ownIdentityAndVersionQueries()
@@ -300,19 +172,15 @@ void TstCommands::ownIdentityAndVersionQueries()
 
 void TstCommands::ownSetIdentityRequest()
 {
-    QCOMPARE(::ownSetIdentityRequest(identityFromText("ffff-ffff")),
+    QCOMPARE(::ownSetIdentityRequest({0xFF, 0xFF, 0xFF, 0xFF}),
              hex("AA A7 00 00 00 00 00 00 FF FF FF FF 00 00 00 00 00 FC AB"));
-    QCOMPARE(::ownSetIdentityRequest(identityFromText("1234")),
+    QCOMPARE(::ownSetIdentityRequest({0x12, 0x34, 0x12, 0x34}),
              hex("AA A7 00 00 00 00 00 00 12 34 12 34 00 00 00 00 00 8C AB"));
-    QCOMPARE(::ownSetIdentityRequest(identityFromText("")),
-             hex("AA A7 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 AB"));
 }
 
 void TstCommands::ownParameterRequests()
 {
-    const QByteArray write = ownSetCaliParamRequest(
-        caliParamToWire(lenientFloat("1.5")), caliParamToWire(lenientFloat("-1")),
-        caliParamToWire(lenientFloat("0")));
+    const QByteArray write = ownSetCaliParamRequest(150, -100, 0);
     QCOMPARE(write, hex("AA A8 51 00 00 00 96 FF FF FF 9C 00 00 00 00 00 00 80 AB"));
 
     const QByteArray read = ownCaliParamQuery();

@@ -262,7 +262,7 @@ QString decodedFieldText(const QByteArray &reply, int PendingReplies::*flag, Fie
     if (flag)
         flags.*flag = 1;
     QString text;
-    for (const ReplyAction &action : decodeTick(reply, flags)) {
+    for (const ReplyAction &action : decodeTick(reply, flags, 0)) {
         if (action.kind == ReplyAction::SetField && action.field == field)
             text = action.text;
     }

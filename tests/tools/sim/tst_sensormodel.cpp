@@ -69,7 +69,7 @@ QVector<uint16_t> readBack(SensorModel &model, uint8_t function, uint16_t first,
 QStringList decodedTexts(const QByteArray &block, PendingReplies flags = PendingReplies())
 {
     QStringList texts;
-    for (const ReplyAction &action : decodeTick(block, flags))
+    for (const ReplyAction &action : decodeTick(block, flags, 0))
         texts << action.text;
     return texts;
 }
