@@ -120,23 +120,23 @@ QByteArray ownVersionQuery()
 
 QByteArray ownSetIdentityRequest(const std::array<uint8_t, 4> &id)
 {
-    // Data bytes at offsets 8 to 11 of the frame, i.e. 6 to 9 of the data field.
-    QByteArray data(6, '\0');
-    for (uint8_t byte : id)
-        data.append(char(byte));
-    return ownFrame(own::kSetIdentity, data);
+    return ownFrame(own::kSetIdentity,
+                    {{own::kIdentityOffset,
+                      QByteArray(reinterpret_cast<const char *>(id.data()), int(id.size()))}});
 }
 
 QByteArray ownCaliParamQuery()
 {
-    return ownFrame(own::kReadCaliParam, QByteArray(1, char(own::kCaliParamSelector)));
+    return ownFrame(own::kReadCaliParam,
+                    {{own::kSelectorOffset, QByteArray(1, char(own::kCaliParamSelector))}});
 }
 
 QByteArray ownSetCaliParamRequest(int32_t a, int32_t b, int32_t c)
 {
-    QByteArray data(1, char(own::kCaliParamSelector));
-    appendBigEndian32(data, uint32_t(a));
-    appendBigEndian32(data, uint32_t(b));
-    appendBigEndian32(data, uint32_t(c));
-    return ownFrame(own::kWriteCaliParam, data);
+    QByteArray params;
+    for (int32_t value : {a, b, c})
+        appendBigEndian32(params, uint32_t(value));
+    return ownFrame(own::kWriteCaliParam,
+                    {{own::kSelectorOffset, QByteArray(1, char(own::kCaliParamSelector))},
+                     {own::kCaliParamOffset, params}});
 }

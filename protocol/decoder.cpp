@@ -4,19 +4,10 @@
 #include "modbus.h"
 #include "sensor.h"
 
+#include "formats.h"
+
 #include <QCoreApplication>
 #include <cstring>
-
-QString realText(double value)
-{
-    return QStringLiteral("%1").arg(value);
-}
-
-QString identityText(const uint8_t *bytes)
-{
-    return hexPair(bytes[0]) + hexPair(bytes[1]) + QLatin1Char('-') + hexPair(bytes[2]) +
-           hexPair(bytes[3]);
-}
 
 namespace {
 
@@ -46,67 +37,59 @@ ReplyAction confirm(const char *source, bool alsoLog)
     return action;
 }
 
-QString signedDecimal(uint8_t byte)
+// A 32-bit big-endian value of hundredths, as the window shows it.
+QString hundredthsAt(const uint8_t *bytes)
 {
-    return QString::number(int(int8_t(byte)));
-}
-
-// Zero offset as the sensor sends it: a magnitude and a sign byte, 0x00
-// meaning negative.
-QString zeroOffsetText(uint8_t signByte, uint8_t magnitude)
-{
-    const int value = signByte == 0x00 ? -int(magnitude) : int(magnitude);
-    return QString::number(value);
-}
-
-QString hundredthsText(const uint8_t *bytes)
-{
-    return realText(int32_t(bigEndian32(bytes)) / 100.0);
+    return realHundredthsText(int32_t(bigEndian32(bytes)));
 }
 
 void decodeOwnReply(const uint8_t *f, QVector<ReplyAction> &out)
 {
-    switch (f[1]) {
+    const uint8_t kind = f[own::kSelectorOffset];
+    switch (f[kOwnCommandOffset]) {
     case own::kReport:
-        if (f[2] == own::kReportMarker) {
-            const unsigned origin = f[5] | (f[6] << 8);
-            const unsigned noise = f[11] | (f[12] << 8);
-            const uint32_t adCount = bigEndian32(f + 13);
-            out.append(appendLog(QStringLiteral("Origin Value:  ") + QString::number(origin) +
-                                 QStringLiteral("    AD Count: ") + QString::number(adCount) +
-                                 QStringLiteral("     ") + QStringLiteral(" Noise:  ") +
-                                 realText(noise / 10.0) + QStringLiteral("  dB")));
+        if (kind == own::kReportMarker) {
+            const uint8_t *origin = f + own::kReportOriginOffset;
+            const uint8_t *noise = f + own::kReportNoiseOffset;
+            out.append(appendLog(
+                QStringLiteral("Origin Value:  ") + QString::number(origin[0] | (origin[1] << 8)) +
+                QStringLiteral("    AD Count: ") +
+                QString::number(bigEndian32(f + own::kReportAdCountOffset)) +
+                QStringLiteral("     ") + QStringLiteral(" Noise:  ") +
+                tenthsText(unsigned(noise[0] | (noise[1] << 8))) + QStringLiteral("  dB")));
         }
         break;
     case own::kIdentity:
-        out.append(setField(Field::DeviceId, identityText(f + 8)));
+        out.append(setField(Field::DeviceId, identityText(f + own::kIdentityOffset)));
         break;
     case own::kWriteCaliParam:
-        if (f[2] == own::kCaliParamSelector)
+        if (kind == own::kCaliParamSelector)
             out.append(
                 confirm(QT_TRANSLATE_NOOP("MainWindow", "Set Calibrate Param Success!"), false));
         break;
     case own::kReadCaliParam:
-        if (f[2] == own::kCaliParamSelector) {
-            out.append(setField(Field::CaliParamA, hundredthsText(f + 3)));
-            out.append(setField(Field::CaliParamB, hundredthsText(f + 7)));
-            out.append(setField(Field::CaliParamC, hundredthsText(f + 11)));
+        if (kind == own::kCaliParamSelector) {
+            const uint8_t *params = f + own::kCaliParamOffset;
+            out.append(setField(Field::CaliParamA, hundredthsAt(params)));
+            out.append(setField(Field::CaliParamB, hundredthsAt(params + 4)));
+            out.append(setField(Field::CaliParamC, hundredthsAt(params + 8)));
         }
         break;
     case own::kConfig:
-        if (f[2] == own::kConfigFactoryReset && f[3] == 0x01) {
+        if (kind == own::kConfigFactoryReset &&
+            f[own::kConfigSignOffset] == own::kFactoryResetDone) {
             out.append(confirm(QT_TRANSLATE_NOOP("MainWindow", "恢复出厂设置成功！"), false));
-        } else if (f[2] == own::kConfigCalibration) {
-            out.append(setField(Field::CalibrZero, zeroOffsetText(f[3], f[4])));
-            out.append(setField(Field::CalibrateFactor, QString::number(f[5])));
-        } else if (f[2] == own::kConfigCalibrateDone) {
+        } else if (kind == own::kConfigCalibration) {
+            out.append(setField(Field::CalibrZero, zeroOffsetText(f[own::kConfigSignOffset],
+                                                                  f[own::kConfigMagnitudeOffset])));
+            out.append(
+                setField(Field::CalibrateFactor, QString::number(f[own::kConfigFactorOffset])));
+        } else if (kind == own::kConfigCalibrateDone) {
             out.append(confirm(QT_TRANSLATE_NOOP("MainWindow", "设置校准成功!"), false));
         }
         break;
     case own::kVersion:
-        out.append(setField(Field::SoftId, signedDecimal(f[9]) + QLatin1Char('-') +
-                                               signedDecimal(f[10]) + QLatin1Char('-') +
-                                               signedDecimal(f[11])));
+        out.append(setField(Field::SoftId, ownVersionText(f + own::kVersionOffset)));
         break;
     default:
         break;
@@ -115,18 +98,21 @@ void decodeOwnReply(const uint8_t *f, QVector<ReplyAction> &out)
 
 void decodeWriteEcho(const uint8_t *b, QVector<ReplyAction> &out)
 {
+    // The confirmations look at the low bytes of register and value only.
+    const uint8_t function = b[modbus::kFunctionOffset];
+    const uint8_t registerLow = b[modbus::kRegisterOffset + 1];
+    const uint8_t valueLow = b[modbus::kCountOffset + 1];
+    const auto is = [&](uint8_t f, uint16_t reg, uint16_t value) {
+        return function == f && registerLow == (reg & 0xFF) && valueLow == value;
+    };
     const char *source = nullptr;
-    if (b[1] == modbus::kWriteSingle && b[3] == (reg::kProtocolSelect & 0xFF) &&
-        b[5] == reg::kSelectModbus)
+    if (is(modbus::kWriteSingle, reg::kProtocolSelect, reg::kSelectModbus))
         source = QT_TRANSLATE_NOOP("MainWindow", "Device change to MODBUS!");
-    else if (b[1] == modbus::kWriteSingle && b[3] == (reg::kProtocolSelect & 0xFF) &&
-             b[5] == reg::kSelectOwnProtocol)
+    else if (is(modbus::kWriteSingle, reg::kProtocolSelect, reg::kSelectOwnProtocol))
         source = QT_TRANSLATE_NOOP("MainWindow", "Device change to Vela!");
-    else if (b[1] == modbus::kWriteSingle && b[3] == (reg::kFactoryReset & 0xFF) &&
-             b[5] == reg::kFactoryResetValue)
+    else if (is(modbus::kWriteSingle, reg::kFactoryReset, reg::kFactoryResetValue))
         source = QT_TRANSLATE_NOOP("MainWindow", "Device change to FactoryConfig!");
-    else if (b[1] == modbus::kWriteMultiple && b[3] == (reg::kCaliParam & 0xFF) &&
-             b[5] == reg::kCaliParamCount)
+    else if (is(modbus::kWriteMultiple, reg::kCaliParam, reg::kCaliParamCount))
         source = QT_TRANSLATE_NOOP("MainWindow", "Set Calibrate Param Success!");
     if (source) {
         out.append(confirm(source, true));
@@ -135,18 +121,19 @@ void decodeWriteEcho(const uint8_t *b, QVector<ReplyAction> &out)
 
     // The address and calibration writes have no confirmation box; their
     // echo is still news worth a line.
-    const uint16_t registerNumber = bigEndian16(b + 2);
-    const uint16_t value = bigEndian16(b + 4);
-    const bool addressWrite = b[1] == modbus::kWriteSingle && registerNumber == reg::kDeviceAddr;
+    const uint16_t registerNumber = bigEndian16(b + modbus::kRegisterOffset);
+    const uint16_t value = bigEndian16(b + modbus::kCountOffset);
+    const bool addressWrite =
+        function == modbus::kWriteSingle && registerNumber == reg::kDeviceAddr;
     const bool calibrationWrite =
-        b[1] == modbus::kWriteMultiple && value == reg::kCalibrationCount &&
+        function == modbus::kWriteMultiple && value == reg::kCalibrationCount &&
         (registerNumber == reg::kCalibrateRange0 || registerNumber == reg::kCalibrateRange1 ||
          registerNumber == reg::kCalibrateRange2);
     if (!addressWrite && !calibrationWrite)
         return;
     ReplyAction action;
     action.kind = ReplyAction::WriteConfirmed;
-    action.function = b[1];
+    action.function = function;
     action.registerNumber = registerNumber;
     action.value = value;
     out.append(action);
@@ -169,37 +156,36 @@ int oldestRaised(const PendingReplies &flags, uint8_t function, int byteCount)
     return oldest;
 }
 
-void decodeQueryReply(Query query, const uint8_t *b, QVector<ReplyAction> &out)
+// `data` is the reply's register data: two bytes a register, big-endian.
+void decodeQueryReply(Query query, const uint8_t *data, QVector<ReplyAction> &out)
 {
     switch (query) {
     case Query::Noise:
         out.append(appendLog(QStringLiteral("Current Noise Value: ") +
-                             realText(bigEndian16(b + 3) / 10.0) + QStringLiteral("  dB")));
+                             tenthsText(bigEndian16(data)) + QStringLiteral("  dB")));
         break;
-    case Query::DeviceAddr:
-        out.append(setField(Field::DeviceAddr, QString::number(b[4], 16)));
+    case Query::DeviceAddr: // the low byte of the register
+        out.append(setField(Field::DeviceAddr, QString::number(data[1], 16)));
         break;
-    case Query::Calibrate:
-        out.append(setField(Field::CalibrZero, zeroOffsetText(b[3], b[4])));
-        out.append(setField(Field::CalibrateFactor, QString::number(b[6])));
+    case Query::Calibrate: // offset register: sign, magnitude; factor register: 0, factor
+        out.append(setField(Field::CalibrZero, zeroOffsetText(data[0], data[1])));
+        out.append(setField(Field::CalibrateFactor, QString::number(data[3])));
         break;
     case Query::SerialNumber:
-        out.append(setField(Field::DeviceId, identityText(b + 3)));
+        out.append(setField(Field::DeviceId, identityText(data)));
         break;
     case Query::Version:
-        out.append(setField(Field::SoftId, QString::number((b[3] >> 4) + 16) + QLatin1Char('-') +
-                                               QString::number(b[3] & 0x0F) + QLatin1Char('-') +
-                                               signedDecimal(b[4])));
+        out.append(setField(Field::SoftId, modbusVersionText(bigEndian16(data))));
         break;
-    case Query::Origin:
+    case Query::Origin: // a 32-bit raw value, then the noise
         out.append(appendLog(QStringLiteral("Origin Value:  ") +
-                             QString::number(bigEndian32(b + 3)) + QStringLiteral("   ::::::  ") +
-                             realText(bigEndian16(b + 7) / 10.0) + QStringLiteral("    dB   ")));
+                             QString::number(bigEndian32(data)) + QStringLiteral("   ::::::  ") +
+                             tenthsText(bigEndian16(data + 4)) + QStringLiteral("    dB   ")));
         break;
     case Query::CaliParam:
-        out.append(setField(Field::CaliParamA, hundredthsText(b + 3)));
-        out.append(setField(Field::CaliParamB, hundredthsText(b + 7)));
-        out.append(setField(Field::CaliParamC, hundredthsText(b + 11)));
+        out.append(setField(Field::CaliParamA, hundredthsAt(data)));
+        out.append(setField(Field::CaliParamB, hundredthsAt(data + 4)));
+        out.append(setField(Field::CaliParamC, hundredthsAt(data + 8)));
         break;
     }
 }
@@ -209,21 +195,21 @@ void decodeQueryReply(Query query, const uint8_t *b, QVector<ReplyAction> &out)
 void decodeReadReply(const uint8_t *b, int available, PendingReplies &flags,
                      QVector<ReplyAction> &out)
 {
-    const uint8_t byteCount = b[2];
-    const int oldest = oldestRaised(flags, b[1], byteCount);
+    const uint8_t byteCount = b[modbus::kByteCountOffset];
+    const int oldest = oldestRaised(flags, b[modbus::kFunctionOffset], byteCount);
     if (oldest < 0 || available < modbus::kReadReplyHeaderSize + byteCount)
         return;
     const Query query = Query(oldest);
     pendingFlag(flags, query) = 0;
-    decodeQueryReply(query, b, out);
+    decodeQueryReply(query, b + modbus::kReplyDataOffset, out);
 }
 
 void decodeException(const uint8_t *b, PendingReplies &flags, QVector<ReplyAction> &out)
 {
     ReplyAction action;
     action.kind = ReplyAction::Refused;
-    action.function = uint8_t(b[1] & ~modbus::kExceptionBit);
-    action.exceptionCode = b[2];
+    action.function = uint8_t(b[modbus::kFunctionOffset] & ~modbus::kExceptionBit);
+    action.exceptionCode = b[modbus::kExceptionCodeOffset];
     const int oldest = oldestRaised(flags, action.function, -1);
     if (oldest >= 0) {
         action.answersQuery = true;
@@ -242,7 +228,7 @@ void decodeModbusFrames(const uint8_t *copy, int n, PendingReplies &flags,
     while (n - at >= 3) {
         const uint8_t *b = copy + at;
         const int available = n - at;
-        const uint8_t function = b[1];
+        const uint8_t function = b[modbus::kFunctionOffset];
         const uint8_t base = function & ~modbus::kExceptionBit;
         const bool known = base == modbus::kReadHolding || base == modbus::kReadInput ||
                            base == modbus::kWriteSingle || base == modbus::kWriteMultiple;
@@ -262,7 +248,7 @@ void decodeModbusFrames(const uint8_t *copy, int n, PendingReplies &flags,
             at += modbus::kWriteEchoSize;
         } else {
             decodeReadReply(b, available, flags, out);
-            at += modbus::kReadReplyHeaderSize + b[2] + modbus::kCrcSize;
+            at += modbus::kReadReplyHeaderSize + b[modbus::kByteCountOffset] + modbus::kCrcSize;
         }
     }
 }

@@ -54,8 +54,3 @@ struct ReplyAction {
 // the oldest raised flag of its function. Last, flags whose query was
 // written kReplyDeadlineMs or more before `nowMs` are lowered as unanswered.
 QVector<ReplyAction> decodeTick(const QByteArray &block, PendingReplies &flags, qint64 nowMs);
-
-// The number formats of the decoder.
-QString realText(double value); // QString::arg(double) at its defaults: 45.6, 100, 1e+06
-// Four identity bytes as two groups of hex pairs: 12ab-00ff.
-QString identityText(const uint8_t *bytes);

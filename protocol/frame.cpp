@@ -70,21 +70,35 @@ QByteArray ownFrame(uint8_t command, const QByteArray &data)
 {
     QByteArray frame(kOwnFrameSize, '\0');
     frame[0] = char(kOwnHead);
-    frame[1] = char(command);
-    const int dataBytes = qMin(data.size(), kOwnChecksumOffset - 2);
+    frame[kOwnCommandOffset] = char(command);
+    const int dataBytes = qMin(data.size(), kOwnChecksumOffset - kOwnCommandOffset - 1);
     for (int i = 0; i < dataBytes; ++i)
-        frame[2 + i] = data[i];
+        frame[kOwnCommandOffset + 1 + i] = data[i];
     frame[kOwnChecksumOffset] =
         char(ownChecksum(reinterpret_cast<const uint8_t *>(frame.constData())));
     frame[kOwnFrameSize - 1] = char(kOwnTail);
     return frame;
 }
 
+QByteArray ownFrame(uint8_t command, std::initializer_list<OwnField> fields)
+{
+    constexpr int kFirstData = kOwnCommandOffset + 1;
+    QByteArray data(kOwnChecksumOffset - kFirstData, '\0');
+    for (const OwnField &field : fields) {
+        for (int i = 0; i < field.bytes.size(); ++i) {
+            const int at = field.offset - kFirstData + i;
+            if (at >= 0 && at < data.size())
+                data[at] = field.bytes[i];
+        }
+    }
+    return ownFrame(command, data);
+}
+
 bool isOwnFrameAt(const QByteArray &bytes, int offset)
 {
-    return offset >= 0 && offset + kOwnFrameSize <= bytes.size()
-           && uint8_t(bytes[offset]) == kOwnHead
-           && uint8_t(bytes[offset + kOwnFrameSize - 1]) == kOwnTail;
+    return offset >= 0 && offset + kOwnFrameSize <= bytes.size() &&
+           uint8_t(bytes[offset]) == kOwnHead &&
+           uint8_t(bytes[offset + kOwnFrameSize - 1]) == kOwnTail;
 }
 
 void appendBigEndian16(QByteArray &out, uint16_t value)
@@ -106,6 +120,6 @@ uint16_t bigEndian16(const uint8_t *bytes)
 
 uint32_t bigEndian32(const uint8_t *bytes)
 {
-    return (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8)
-           | uint32_t(bytes[3]);
+    return (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) |
+           uint32_t(bytes[3]);
 }

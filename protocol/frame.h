@@ -5,8 +5,10 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <initializer_list>
 
 constexpr int kOwnFrameSize = 19;
+constexpr int kOwnCommandOffset = 1;
 constexpr uint8_t kOwnHead = 0xAA;
 constexpr uint8_t kOwnTail = 0xAB;
 constexpr int kOwnChecksumOffset = 17;
@@ -32,6 +34,13 @@ bool modbusCrcMatches(const QByteArray &frame);
 // A complete own-protocol frame: head, command, the data bytes placed from
 // offset 2 (at most 15, the rest zero), checksum and tail.
 QByteArray ownFrame(uint8_t command, const QByteArray &data = QByteArray());
+// The same with each field placed at its frame offset (within offsets 2 to
+// 16; bytes beyond are dropped).
+struct OwnField {
+    int offset;
+    QByteArray bytes;
+};
+QByteArray ownFrame(uint8_t command, std::initializer_list<OwnField> fields);
 // True when `bytes` holds a frame head at `offset` and its tail 18 bytes later.
 bool isOwnFrameAt(const QByteArray &bytes, int offset);
 

@@ -17,6 +17,20 @@ constexpr int kReadRequestSize = 8;
 constexpr int kWriteEchoSize = 8;
 constexpr int kExceptionReplySize = 5;
 
+// Offsets in a frame. Requests and write echoes name a register at 2 and a
+// count (or, writing one register, the value) at 4; a write of several
+// registers has its byte count at 6 and its values from 7. Replies have
+// their byte count, or an exception's code, at 2 and their data from 3.
+constexpr int kSlaveOffset = 0;
+constexpr int kFunctionOffset = 1;
+constexpr int kRegisterOffset = 2;
+constexpr int kCountOffset = 4;
+constexpr int kWriteByteCountOffset = 6;
+constexpr int kWriteDataOffset = 7;
+constexpr int kByteCountOffset = 2;
+constexpr int kExceptionCodeOffset = 2;
+constexpr int kReplyDataOffset = kReadReplyHeaderSize;
+
 QByteArray readRequest(uint8_t slave, uint8_t function, uint16_t firstRegister, uint16_t count);
 QByteArray writeSingleRequest(uint8_t slave, uint16_t registerNumber, uint16_t value);
 QByteArray writeMultipleRequest(uint8_t slave, uint16_t firstRegister,

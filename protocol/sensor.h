@@ -74,9 +74,23 @@ constexpr uint8_t kReadCaliParam = 0xA9;  // read parameters, and the reply carr
 constexpr uint8_t kConfig = 0xB4;         // factory reset and calibration replies
 constexpr uint8_t kVersion = 0xB5;        // version query and its reply
 
-constexpr uint8_t kCaliParamSelector = 0x51; // byte 2 of both parameter frames
+// Offsets within a 19-byte frame (head 0, command 1, data 2 to 16, checksum
+// 17, tail 18).
+constexpr int kSelectorOffset = 2;       // parameter selector, report marker, kind of 0xB4
+constexpr int kIdentityOffset = 8;       // 4 bytes: two big-endian 16-bit groups
+constexpr int kVersionOffset = 9;        // 3 signed bytes: major, minor, patch
+constexpr int kCaliParamOffset = 3;      // A, B, C: 4 bytes each, big-endian, hundredths
+constexpr int kReportOriginOffset = 5;   // 2 bytes, low byte first
+constexpr int kReportNoiseOffset = 11;   // 2 bytes, low byte first, tenths of a dB
+constexpr int kReportAdCountOffset = 13; // 4 bytes, big-endian
+constexpr int kConfigSignOffset = 3;     // 0xB4 0B: sign, magnitude, factor; 0xB4 FD: done flag
+constexpr int kConfigMagnitudeOffset = 4;
+constexpr int kConfigFactorOffset = 5;
+
+constexpr uint8_t kCaliParamSelector = 0x51; // selector of both parameter frames
 constexpr uint8_t kReportMarker = 0x03;      // byte 2 of a 0xA5 report
 constexpr uint8_t kConfigFactoryReset = 0xFD;
 constexpr uint8_t kConfigCalibration = 0x0B;
 constexpr uint8_t kConfigCalibrateDone = 0x0C;
+constexpr uint8_t kFactoryResetDone = 0x01; // at kConfigSignOffset of 0xB4 FD
 } // namespace own

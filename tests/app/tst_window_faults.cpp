@@ -3,6 +3,7 @@
 // and reads longer than the tick examines. The window must not crash, must
 // stay responsive, and must show everything it is sent to show.
 #include "commands.h"
+#include "formats.h"
 #include "frame.h"
 #include "pendingreplies.h"
 #include "windowtest.h"

@@ -1,6 +1,7 @@
 // The reply decoder: one poll tick's bytes and the pending-reply flags in,
 // the ordered list of what the window must show out.
 #include "decoder.h"
+#include "formats.h"
 #include "frame.h"
 #include "modbus.h"
 

@@ -1,7 +1,7 @@
 #include "sensorcommands.h"
 
 #include "commands.h"
-#include "decoder.h"
+#include "formats.h"
 #include "frame.h"
 #include "modbus.h"
 #include "sensor.h"
@@ -13,11 +13,6 @@ namespace {
 const uint8_t *bytesOf(const QByteArray &frame)
 {
     return reinterpret_cast<const uint8_t *>(frame.constData());
-}
-
-QByteArray readHolding(uint8_t slave, uint16_t first, uint16_t count)
-{
-    return modbus::readRequest(slave, modbus::kReadHolding, first, count);
 }
 
 CommandPlan modbusPlan(const QByteArray &request)
@@ -33,7 +28,8 @@ QString offsetFactorText(int offset, int factor)
 QString paramsText(const std::array<int32_t, 3> &params)
 {
     return QStringLiteral("%1 %2 %3")
-        .arg(hundredthsText(params[0]), hundredthsText(params[1]), hundredthsText(params[2]));
+        .arg(exactHundredthsText(params[0]), exactHundredthsText(params[1]),
+             exactHundredthsText(params[2]));
 }
 
 QJsonObject paramsJson(const std::array<int32_t, 3> &params)
@@ -71,22 +67,27 @@ Reading textReading(const QString &text, const QString &key)
 QString modbusReplyError(const QByteArray &request, const QByteArray &reply)
 {
     const uint8_t *r = bytesOf(reply);
-    if (r[1] & modbus::kExceptionBit)
+    if (r[modbus::kFunctionOffset] & modbus::kExceptionBit) {
+        const uint8_t code = r[modbus::kExceptionCodeOffset];
         return QStringLiteral("the sensor refused the request: %1 (exception code %2)")
-            .arg(QLatin1String(modbus::exceptionText(r[2])))
-            .arg(r[2]);
-    switch (uint8_t(request[1])) {
+            .arg(QLatin1String(modbus::exceptionText(code)))
+            .arg(code);
+    }
+    switch (uint8_t(request[modbus::kFunctionOffset])) {
     case modbus::kReadHolding:
     case modbus::kReadInput: {
-        const int expected = 2 * bigEndian16(bytesOf(request) + 4);
-        if (r[2] != expected)
+        const int expected = 2 * bigEndian16(bytesOf(request) + modbus::kCountOffset);
+        const int carried = r[modbus::kByteCountOffset];
+        if (carried != expected)
             return QStringLiteral("the reply carries %1 data bytes instead of %2")
-                .arg(r[2])
+                .arg(carried)
                 .arg(expected);
         return QString();
     }
     default:
-        if (reply.left(6) != request.left(6))
+        // A write echo repeats the request up to its CRC.
+        if (reply.left(modbus::kWriteEchoSize - modbus::kCrcSize) !=
+            request.left(modbus::kWriteEchoSize - modbus::kCrcSize))
             return QStringLiteral("the sensor's echo (%1) does not match the request (%2)")
                 .arg(toHexText(reply).trimmed(), toHexText(request).trimmed());
         return QString();
@@ -96,49 +97,45 @@ QString modbusReplyError(const QByteArray &request, const QByteArray &reply)
 Interpretation readModbus(const CtlCommand &command, const QByteArray &reply)
 {
     Interpretation out;
-    const uint8_t *r = bytesOf(reply);
+    const uint8_t *data = bytesOf(reply) + modbus::kReplyDataOffset;
     switch (command.kind) {
     case CommandKind::Noise:
     case CommandKind::Watch: {
-        const double noise = bigEndian16(r + 3) / 10.0;
-        out.reading = reading(realText(noise), QStringLiteral("noise"), noise);
+        const unsigned tenths = bigEndian16(data);
+        out.reading = reading(tenthsText(tenths), QStringLiteral("noise"), tenths / 10.0);
         break;
     }
     case CommandKind::Serial:
-        out.reading = textReading(decodedFieldText(reply, &PendingReplies::waitSN, Field::DeviceId),
-                                  QStringLiteral("serial"));
+        out.reading = textReading(identityText(data), QStringLiteral("serial"));
         break;
     case CommandKind::Version:
-        out.reading =
-            textReading(decodedFieldText(reply, &PendingReplies::waitVersion, Field::SoftId),
-                        QStringLiteral("version"));
+        out.reading = textReading(modbusVersionText(bigEndian16(data)), QStringLiteral("version"));
         break;
     case CommandKind::Origin: {
-        const uint32_t origin = bigEndian32(r + 3);
-        const double noise = bigEndian16(r + 7) / 10.0;
-        out.reading.text = QStringLiteral("%1 %2").arg(origin).arg(realText(noise));
+        // A 32-bit raw value, then the noise in tenths.
+        const uint32_t origin = bigEndian32(data);
+        const unsigned tenths = bigEndian16(data + 4);
+        out.reading.text = QStringLiteral("%1 %2").arg(origin).arg(tenthsText(tenths));
         out.reading.json.insert(QStringLiteral("origin"), double(origin));
-        out.reading.json.insert(QStringLiteral("noise"), noise);
+        out.reading.json.insert(QStringLiteral("noise"), tenths / 10.0);
         break;
     }
-    case CommandKind::Address:
+    case CommandKind::Address: // the low byte of the register
         out.reading =
-            reading(decodedFieldText(reply, &PendingReplies::waitDeviceAddr, Field::DeviceAddr),
-                    QStringLiteral("address"), int(r[4]));
+            reading(QString::number(data[1], 16), QStringLiteral("address"), int(data[1]));
         break;
     case CommandKind::Calibration: {
-        const QString offset =
-            decodedFieldText(reply, &PendingReplies::waitCalibrate, Field::CalibrZero);
-        const QString factor =
-            decodedFieldText(reply, &PendingReplies::waitCalibrate, Field::CalibrateFactor);
-        out.reading.text = offset + QLatin1Char(' ') + factor;
+        // Offset register: sign and magnitude; factor register: 0 and factor.
+        const QString offset = zeroOffsetText(data[0], data[1]);
+        const int factor = data[3];
+        out.reading.text = offset + QLatin1Char(' ') + QString::number(factor);
         out.reading.json.insert(QStringLiteral("range"), command.range);
         out.reading.json.insert(QStringLiteral("offset"), offset.toInt());
-        out.reading.json.insert(QStringLiteral("factor"), factor.toInt());
+        out.reading.json.insert(QStringLiteral("factor"), factor);
         break;
     }
     case CommandKind::Params: {
-        const std::array<int32_t, 3> params = paramsAt(r + 3);
+        const std::array<int32_t, 3> params = paramsAt(data);
         out.reading.text = paramsText(params);
         out.reading.json = paramsJson(params);
         break;
@@ -197,19 +194,21 @@ Interpretation interpretOwn(const CtlCommand &command, const QByteArray &reply)
     switch (command.kind) {
     case CommandKind::Version:
         out.reading =
-            textReading(decodedFieldText(reply, nullptr, Field::SoftId), QStringLiteral("version"));
+            textReading(ownVersionText(r + own::kVersionOffset), QStringLiteral("version"));
         break;
     case CommandKind::Identity:
         if (!command.write) {
-            out.reading = textReading(decodedFieldText(reply, nullptr, Field::DeviceId),
-                                      QStringLiteral("identity"));
+            out.reading =
+                textReading(identityText(r + own::kIdentityOffset), QStringLiteral("identity"));
             break;
         }
         {
-            const std::array<uint8_t, 4> confirmed = {r[8], r[9], r[10], r[11]};
+            const uint8_t *sent = r + own::kIdentityOffset;
+            const std::array<uint8_t, 4> confirmed = {sent[0], sent[1], sent[2], sent[3]};
             if (confirmed != command.identity) {
-                out.error = QStringLiteral("the sensor confirmed identity %1 instead of %2")
-                                .arg(identityText(confirmed.data()), identityText(command.identity.data()));
+                out.error =
+                    QStringLiteral("the sensor confirmed identity %1 instead of %2")
+                        .arg(identityText(confirmed.data()), identityText(command.identity.data()));
                 break;
             }
             const QString id = identityText(command.identity.data());
@@ -218,7 +217,7 @@ Interpretation interpretOwn(const CtlCommand &command, const QByteArray &reply)
         }
         break;
     case CommandKind::Params: {
-        const std::array<int32_t, 3> params = paramsAt(r + 3);
+        const std::array<int32_t, 3> params = paramsAt(r + own::kCaliParamOffset);
         if (!command.write) {
             out.reading.text = paramsText(params);
             out.reading.json = paramsJson(params);
@@ -242,56 +241,28 @@ Interpretation interpretOwn(const CtlCommand &command, const QByteArray &reply)
 
 } // namespace
 
-QString hundredthsText(int32_t hundredths)
-{
-    const int64_t value = hundredths;
-    const int64_t magnitude = value < 0 ? -value : value;
-    QString text = QString::number(magnitude / 100);
-    const int cents = int(magnitude % 100);
-    if (cents != 0) {
-        text += QLatin1Char('.') + QString::number(cents / 10);
-        if (cents % 10 != 0)
-            text += QString::number(cents % 10);
-    }
-    return value < 0 ? QLatin1Char('-') + text : text;
-}
-
-QString decodedFieldText(const QByteArray &reply, int PendingReplies::*flag, Field field)
-{
-    PendingReplies flags;
-    if (flag)
-        flags.*flag = 1;
-    QString text;
-    for (const ReplyAction &action : decodeTick(reply, flags, 0)) {
-        if (action.kind == ReplyAction::SetField && action.field == field)
-            text = action.text;
-    }
-    return text;
-}
-
 CommandPlan planCommand(const CtlCommand &c, uint8_t slave)
 {
     switch (c.kind) {
     case CommandKind::Noise:
     case CommandKind::Watch:
-        return modbusPlan(modbus::readRequest(slave, modbus::kReadInput, reg::kNoise, 1));
+        return modbusPlan(noiseQuery(slave));
     case CommandKind::Serial:
-        return modbusPlan(readHolding(slave, reg::kSerialNumber, 2));
+        return modbusPlan(serialNumberQuery(slave));
     case CommandKind::Version:
         if (c.ownProtocol)
             return {ownVersionQuery(), ReplyFramer::own(own::kVersion)};
-        return modbusPlan(readHolding(slave, reg::kVersion, 1));
+        return modbusPlan(versionQuery(slave));
     case CommandKind::Origin:
-        return modbusPlan(readHolding(slave, reg::kOrigin, 3));
+        return modbusPlan(originQuery(slave));
     case CommandKind::Address:
         if (c.write)
-            return modbusPlan(modbus::writeSingleRequest(slave, reg::kDeviceAddr, c.newAddress));
-        return modbusPlan(readHolding(slave, reg::kDeviceAddr, 1));
+            return modbusPlan(setDeviceAddrRequest(c.newAddress, slave));
+        return modbusPlan(deviceAddrQuery(slave));
     case CommandKind::Calibration:
         if (c.write)
-            return modbusPlan(modbus::writeMultipleRequest(
-                slave, calibrateRegister(c.range), calibrationRegisters(c.offset, c.factor)));
-        return modbusPlan(readHolding(slave, calibrateRegister(c.range), 2));
+            return modbusPlan(calibrateWriteRequest(c.range, c.offset, c.factor, slave));
+        return modbusPlan(calibrateReadRequest(c.range, slave));
     case CommandKind::Params:
         if (c.ownProtocol && c.write)
             return {ownSetCaliParamRequest(c.params[0], c.params[1], c.params[2]),
@@ -300,20 +271,17 @@ CommandPlan planCommand(const CtlCommand &c, uint8_t slave)
             return {ownCaliParamQuery(),
                     ReplyFramer::own(own::kReadCaliParam, own::kCaliParamSelector)};
         if (c.write)
-            return modbusPlan(modbus::writeMultipleRequest(slave, reg::kCaliParam,
-                                                           caliParamRegisters(c.params[0], c.params[1], c.params[2])));
-        return modbusPlan(readHolding(slave, reg::kCaliParam, 6));
+            return modbusPlan(setCaliParamRequest(c.params[0], c.params[1], c.params[2], slave));
+        return modbusPlan(caliParamQuery(slave));
     case CommandKind::Identity:
         if (c.write)
             return {ownSetIdentityRequest(c.identity), ReplyFramer::own(own::kSetIdentity)};
         return {ownIdentityQuery(), ReplyFramer::own(own::kIdentity)};
     case CommandKind::FactoryReset:
-        return modbusPlan(
-            modbus::writeSingleRequest(slave, reg::kFactoryReset, reg::kFactoryResetValue));
+        return modbusPlan(factoryConfigRequest(slave));
     case CommandKind::Protocol:
-        return modbusPlan(modbus::writeSingleRequest(slave, reg::kProtocolSelect,
-                                                     c.toOwnProtocol ? reg::kSelectOwnProtocol
-                                                                     : reg::kSelectModbus));
+        return modbusPlan(c.toOwnProtocol ? changeToOwnProtocolRequest(slave)
+                                          : changeToModbusRequest(slave));
     case CommandKind::Ports:
         break;
     }

@@ -3,8 +3,6 @@
 #pragma once
 
 #include "arguments.h"
-#include "decoder.h"
-#include "pendingreplies.h"
 #include "replyframer.h"
 
 #include <QByteArray>
@@ -37,11 +35,3 @@ struct Interpretation {
 // reads it.
 Interpretation interpretReply(const CtlCommand &command, const QByteArray &request,
                               const QByteArray &reply);
-
-// Hundredths as a decimal number without trailing zeros (150 -> 1.5,
-// -100 -> -1); exact for every 32-bit value.
-QString hundredthsText(int32_t hundredths);
-
-// The text the window's decoder puts into `field` for a reply, with only
-// `flag` raised (no flag for own-protocol replies).
-QString decodedFieldText(const QByteArray &reply, int PendingReplies::*flag, Field field);

@@ -10,6 +10,15 @@
 
 namespace {
 
+// The low bytes of the values, in order.
+QByteArray byteList(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int value : values)
+        out.append(char(value & 0xFF));
+    return out;
+}
+
 const uint8_t *bytesOf(const QByteArray &frame)
 {
     return reinterpret_cast<const uint8_t *>(frame.constData());
@@ -24,12 +33,13 @@ QString exceptionNote(uint8_t code)
 
 bool isCaliParamRegister(uint16_t reg)
 {
-    return reg >= reg::kCaliParam && reg < reg::kCaliParam + 6;
+    return reg >= reg::kCaliParam && reg < reg::kCaliParam + reg::kCaliParamCount;
 }
 
 bool isCalibrationRegister(uint16_t reg)
 {
-    return reg >= reg::kCalibrateRange0 && reg < reg::kCalibrateRange0 + 6;
+    // Three ranges, an offset and a factor register each.
+    return reg >= reg::kCalibrateRange0 && reg < reg::kCalibrateRange2 + reg::kCalibrationCount;
 }
 
 // Highest register count a read or write may ask for (Modbus limits).
@@ -87,17 +97,18 @@ SensorModel::Answer SensorModel::handle(const Request &request)
 SensorModel::Answer SensorModel::handleModbus(const QByteArray &request)
 {
     const uint8_t *bytes = bytesOf(request);
-    const uint8_t slave = bytes[0];
-    const uint8_t function = bytes[1];
+    const uint8_t slave = bytes[modbus::kSlaveOffset];
+    const uint8_t function = bytes[modbus::kFunctionOffset];
     if (slave != modbus::kToolSlaveAddress && slave != config_.address)
         return {{}, QStringLiteral("addressed to slave %1, not to this sensor").arg(int(slave))};
 
     if (config_.ownProtocol) {
         // In its own protocol the sensor still takes the protocol switch and
         // the factory reset over Modbus, so that it can always be brought back.
-        const bool wayBack = function == modbus::kWriteSingle && request.size() == 8 &&
-                             (bigEndian16(bytes + 2) == reg::kProtocolSelect ||
-                              bigEndian16(bytes + 2) == reg::kFactoryReset);
+        const uint16_t target = bigEndian16(bytes + modbus::kRegisterOffset);
+        const bool wayBack = function == modbus::kWriteSingle &&
+                             request.size() == modbus::kReadRequestSize &&
+                             (target == reg::kProtocolSelect || target == reg::kFactoryReset);
         if (!wayBack)
             return {{}, QStringLiteral("own protocol selected, Modbus request ignored")};
     }
@@ -107,17 +118,18 @@ SensorModel::Answer SensorModel::handleModbus(const QByteArray &request)
     case modbus::kReadInput:
         return readRegisters(request);
     case modbus::kWriteSingle:
-        return writeRegisters(request, bigEndian16(bytes + 2), {bigEndian16(bytes + 4)});
+        return writeRegisters(request, bigEndian16(bytes + modbus::kRegisterOffset),
+                              {bigEndian16(bytes + modbus::kCountOffset)});
     case modbus::kWriteMultiple: {
-        const int count = bigEndian16(bytes + 4);
-        const int byteCount = bytes[6];
+        const int count = bigEndian16(bytes + modbus::kCountOffset);
+        const int byteCount = bytes[modbus::kWriteByteCountOffset];
         if (count < 1 || count > kMaxWriteCount || byteCount != 2 * count)
             return {modbus::exceptionReply(slave, function, modbus::kIllegalDataValue),
                     exceptionNote(modbus::kIllegalDataValue)};
         QVector<uint16_t> values;
         for (int i = 0; i < count; ++i)
-            values.append(bigEndian16(bytes + 7 + 2 * i));
-        return writeRegisters(request, bigEndian16(bytes + 2), values);
+            values.append(bigEndian16(bytes + modbus::kWriteDataOffset + 2 * i));
+        return writeRegisters(request, bigEndian16(bytes + modbus::kRegisterOffset), values);
     }
     default:
         return {modbus::exceptionReply(slave, function, modbus::kIllegalFunction),
@@ -128,18 +140,19 @@ SensorModel::Answer SensorModel::handleModbus(const QByteArray &request)
 SensorModel::Answer SensorModel::readRegisters(const QByteArray &request)
 {
     const uint8_t *bytes = bytesOf(request);
-    const uint8_t slave = bytes[0];
-    const uint8_t function = bytes[1];
-    const uint16_t first = bigEndian16(bytes + 2);
-    const int count = bigEndian16(bytes + 4);
+    const uint8_t slave = bytes[modbus::kSlaveOffset];
+    const uint8_t function = bytes[modbus::kFunctionOffset];
+    const uint16_t first = bigEndian16(bytes + modbus::kRegisterOffset);
+    const int count = bigEndian16(bytes + modbus::kCountOffset);
     if (count < 1 || count > kMaxReadCount)
         return {modbus::exceptionReply(slave, function, modbus::kIllegalDataValue),
                 exceptionNote(modbus::kIllegalDataValue)};
 
     // One noise reading serves every register of the request that shows it;
     // requests that show none leave the drift where it is.
-    const bool showsNoise = function == modbus::kReadInput ||
-                            (first < reg::kOrigin + 3 && first + count > reg::kOrigin);
+    const bool showsNoise =
+        function == modbus::kReadInput ||
+        (first < reg::kOrigin + reads::kOrigin.count && first + count > reg::kOrigin);
     const int noise = showsNoise ? sampleNoise() : 0;
     QVector<uint16_t> values;
     for (int i = 0; i < count; ++i) {
@@ -255,8 +268,8 @@ void SensorModel::applyWrite(uint16_t reg, uint16_t value)
 SensorModel::Answer SensorModel::writeRegisters(const QByteArray &request, uint16_t first,
                                                 const QVector<uint16_t> &values)
 {
-    const uint8_t slave = uint8_t(request[0]);
-    const uint8_t function = uint8_t(request[1]);
+    const uint8_t slave = uint8_t(request[modbus::kSlaveOffset]);
+    const uint8_t function = uint8_t(request[modbus::kFunctionOffset]);
     uint8_t refusal = 0;
     for (int i = 0; i < values.size() && refusal == 0; ++i) {
         if (first + i > 0xFFFF)
@@ -276,38 +289,41 @@ SensorModel::Answer SensorModel::handleOwn(const QByteArray &frame)
     if (!config_.ownProtocol)
         return {{}, QStringLiteral("Modbus selected, own-protocol frame ignored")};
     const uint8_t *bytes = bytesOf(frame);
-    QByteArray data(kOwnChecksumOffset - 2, '\0'); // the 15 data bytes, offsets 2 to 16
-    switch (bytes[1]) {
+    const uint8_t command = bytes[kOwnCommandOffset];
+    switch (command) {
     case own::kIdentity: {
         QByteArray id;
         appendBigEndian32(id, config_.serialNumber);
-        data.replace(6, 4, id); // frame offsets 8 to 11
-        return {ownFrame(own::kIdentity, data), QString()};
+        return {ownFrame(own::kIdentity, {{own::kIdentityOffset, id}}), QString()};
     }
-    case own::kVersion:
-        data[7] = char(config_.version.major); // frame offsets 9 to 11
-        data[8] = char(config_.version.minor);
-        data[9] = char(config_.version.patch);
-        return {ownFrame(own::kVersion, data), QString()};
+    case own::kVersion: {
+        const QByteArray version =
+            byteList({config_.version.major, config_.version.minor, config_.version.patch});
+        return {ownFrame(own::kVersion, {{own::kVersionOffset, version}}), QString()};
+    }
     case own::kSetIdentity:
-        config_.serialNumber = bigEndian32(bytes + 8);
+        config_.serialNumber = bigEndian32(bytes + own::kIdentityOffset);
         return {frame, QStringLiteral("identity set")};
     case own::kReadCaliParam:
     case own::kWriteCaliParam: {
-        if (bytes[2] != own::kCaliParamSelector)
+        const uint8_t selector = bytes[own::kSelectorOffset];
+        if (selector != own::kCaliParamSelector)
             return {{},
-                    QStringLiteral("selector 0x%1 unknown, frame ignored").arg(hexPair(bytes[2]))};
-        if (bytes[1] == own::kWriteCaliParam) {
-            for (size_t i = 0; i < 3; ++i)
-                config_.caliParams[i] = int32_t(bigEndian32(bytes + 3 + 4 * i));
+                    QStringLiteral("selector 0x%1 unknown, frame ignored").arg(hexPair(selector))};
+        if (command == own::kWriteCaliParam) {
+            for (size_t i = 0; i < config_.caliParams.size(); ++i)
+                config_.caliParams[i] =
+                    int32_t(bigEndian32(bytes + own::kCaliParamOffset + 4 * int(i)));
         }
-        QByteArray reply(1, char(own::kCaliParamSelector));
+        QByteArray params;
         for (int32_t param : config_.caliParams)
-            appendBigEndian32(reply, uint32_t(param));
-        return {ownFrame(bytes[1], reply), QString()};
+            appendBigEndian32(params, uint32_t(param));
+        return {ownFrame(command, {{own::kSelectorOffset, QByteArray(1, char(selector))},
+                                   {own::kCaliParamOffset, params}}),
+                QString()};
     }
     default:
-        return {{}, QStringLiteral("command 0x%1 unknown, frame ignored").arg(hexPair(bytes[1]))};
+        return {{}, QStringLiteral("command 0x%1 unknown, frame ignored").arg(hexPair(command))};
     }
 }
 
@@ -315,37 +331,37 @@ QByteArray SensorModel::reportFrame()
 {
     const int noise = sampleNoise();
     const uint32_t origin = qMin<uint32_t>(originFromNoise(noise), 0xFFFF);
-    QByteArray data(kOwnChecksumOffset - 2, '\0');
-    data[0] = char(own::kReportMarker);
-    data[3] = char(origin & 0xFF); // frame offsets 5 and 6, low byte first
-    data[4] = char(origin >> 8);
-    data[9] = char(noise & 0xFF); // frame offsets 11 and 12, low byte first
-    data[10] = char(noise >> 8);
+    // Origin and noise go low byte first, the AD count big-endian.
+    const QByteArray originBytes = byteList({int(origin), int(origin >> 8)});
+    const QByteArray noiseBytes = byteList({noise, noise >> 8});
     QByteArray count;
     appendBigEndian32(count, adCountFromNoise(noise));
-    data.replace(11, 4, count); // frame offsets 13 to 16
-    return ownFrame(own::kReport, data);
+    return ownFrame(own::kReport, {{own::kSelectorOffset, QByteArray(1, char(own::kReportMarker))},
+                                   {own::kReportOriginOffset, originBytes},
+                                   {own::kReportNoiseOffset, noiseBytes},
+                                   {own::kReportAdCountOffset, count}});
 }
 
 QByteArray SensorModel::factoryDoneFrame() const
 {
-    QByteArray data;
-    data.append(char(own::kConfigFactoryReset));
-    data.append(char(0x01));
-    return ownFrame(own::kConfig, data);
+    return ownFrame(own::kConfig,
+                    {{own::kSelectorOffset, QByteArray(1, char(own::kConfigFactoryReset))},
+                     {own::kConfigSignOffset, QByteArray(1, char(own::kFactoryResetDone))}});
 }
 
 QByteArray SensorModel::calibrationFrame() const
 {
-    QByteArray data;
-    data.append(char(own::kConfigCalibration));
-    data.append(char(config_.calibration[0] >> 8));   // sign
-    data.append(char(config_.calibration[0] & 0xFF)); // magnitude
-    data.append(char(config_.calibration[1] & 0xFF)); // factor
-    return ownFrame(own::kConfig, data);
+    // Range 0: its offset register holds sign and magnitude, its factor
+    // register the factor in the low byte.
+    const QByteArray values =
+        byteList({config_.calibration[0] >> 8, config_.calibration[0], config_.calibration[1]});
+    return ownFrame(own::kConfig,
+                    {{own::kSelectorOffset, QByteArray(1, char(own::kConfigCalibration))},
+                     {own::kConfigSignOffset, values}});
 }
 
 QByteArray SensorModel::calibrateDoneFrame() const
 {
-    return ownFrame(own::kConfig, QByteArray(1, char(own::kConfigCalibrateDone)));
+    return ownFrame(own::kConfig,
+                    {{own::kSelectorOffset, QByteArray(1, char(own::kConfigCalibrateDone))}});
 }

@@ -1,6 +1,6 @@
 #include "simulator.h"
 
-#include "decoder.h"
+#include "formats.h"
 #include "frame.h"
 #include "framelog.h"
 #include "line.h"
@@ -113,8 +113,6 @@ QString Simulator::command(const QString &line)
 QString Simulator::stateText() const
 {
     const SensorConfig &config = model_.config();
-    QByteArray serial;
-    appendBigEndian32(serial, config.serialNumber);
     QStringList ranges;
     for (int range = 0; range < 3; ++range) {
         ranges << QStringLiteral("%1 x%2")
@@ -126,7 +124,7 @@ QString Simulator::stateText() const
                           "noise level %11 dB, drift %12 dB")
         .arg(int(config.address))
         .arg(config.ownProtocol ? QStringLiteral("own protocol") : QStringLiteral("Modbus"))
-        .arg(identityText(reinterpret_cast<const uint8_t *>(serial.constData())))
+        .arg(identityText(config.serialNumber))
         .arg(config.version.major)
         .arg(config.version.minor)
         .arg(config.version.patch)

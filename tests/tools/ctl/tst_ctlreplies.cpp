@@ -2,6 +2,7 @@
 // and reading it in the window's formats.
 #include "commands.h"
 #include "ctloutput.h"
+#include "formats.h"
 #include "frame.h"
 #include "modbus.h"
 #include "replyframer.h"
@@ -434,7 +435,7 @@ void CtlRepliesTest::hundredthsTextIsExact()
 {
     QFETCH(int, hundredths);
     QFETCH(QString, text);
-    QCOMPARE(hundredthsText(hundredths), text);
+    QCOMPARE(exactHundredthsText(hundredths), text);
 }
 
 void CtlRepliesTest::watchLinesAreCsvOrJson()

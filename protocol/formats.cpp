@@ -1,0 +1,73 @@
+#include "formats.h"
+
+#include "frame.h"
+
+QString realText(double value)
+{
+    return QStringLiteral("%1").arg(value);
+}
+
+QString tenthsText(unsigned tenths)
+{
+    return realText(tenths / 10.0);
+}
+
+QString realHundredthsText(int32_t hundredths)
+{
+    return realText(hundredths / 100.0);
+}
+
+QString exactHundredthsText(int32_t hundredths)
+{
+    const int64_t value = hundredths;
+    const int64_t magnitude = value < 0 ? -value : value;
+    QString text = QString::number(magnitude / 100);
+    const int cents = int(magnitude % 100);
+    if (cents != 0) {
+        text += QLatin1Char('.') + QString::number(cents / 10);
+        if (cents % 10 != 0)
+            text += QString::number(cents % 10);
+    }
+    return value < 0 ? QLatin1Char('-') + text : text;
+}
+
+QString identityText(const uint8_t *bytes)
+{
+    return hexPair(bytes[0]) + hexPair(bytes[1]) + QLatin1Char('-') + hexPair(bytes[2]) +
+           hexPair(bytes[3]);
+}
+
+QString identityText(uint32_t identity)
+{
+    const uint8_t bytes[4] = {uint8_t(identity >> 24), uint8_t(identity >> 16),
+                              uint8_t(identity >> 8), uint8_t(identity)};
+    return identityText(bytes);
+}
+
+namespace {
+
+QString signedDecimal(uint8_t byte)
+{
+    return QString::number(int(int8_t(byte)));
+}
+
+} // namespace
+
+QString modbusVersionText(uint16_t versionRegister)
+{
+    const uint8_t high = uint8_t(versionRegister >> 8);
+    return QString::number((high >> 4) + 16) + QLatin1Char('-') + QString::number(high & 0x0F) +
+           QLatin1Char('-') + signedDecimal(uint8_t(versionRegister));
+}
+
+QString ownVersionText(const uint8_t *bytes)
+{
+    return signedDecimal(bytes[0]) + QLatin1Char('-') + signedDecimal(bytes[1]) + QLatin1Char('-') +
+           signedDecimal(bytes[2]);
+}
+
+QString zeroOffsetText(uint8_t signByte, uint8_t magnitude)
+{
+    const int value = signByte == 0x00 ? -int(magnitude) : int(magnitude);
+    return QString::number(value);
+}

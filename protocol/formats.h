@@ -1,0 +1,29 @@
+// How the sensor's values read as text, one name a format, for the window,
+// ktr450ctl and the simulator alike.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+// QString::arg(double) at its defaults ('g', 6 significant digits):
+// 45.6, 100, 1e+06.
+QString realText(double value);
+// Tenths of a dB as the window shows them: 456 gives 45.6.
+QString tenthsText(unsigned tenths);
+// Hundredths as the window shows them, at 6 significant digits: 150 gives
+// 1.5, 100000000 gives 1e+06.
+QString realHundredthsText(int32_t hundredths);
+// Hundredths exactly, without trailing zeros: 150 gives 1.5, -100 gives -1,
+// 2147483647 gives 21474836.47.
+QString exactHundredthsText(int32_t hundredths);
+// Four identity bytes as two groups of hex pairs: 12ab-00ff.
+QString identityText(const uint8_t *bytes);
+QString identityText(uint32_t identity);
+// The version register: the high four bits plus 16, the next four, then the
+// low byte signed: 0x160B gives 17-6-11.
+QString modbusVersionText(uint16_t versionRegister);
+// The own protocol's three signed version bytes: 11 06 07 gives 17-6-7.
+QString ownVersionText(const uint8_t *bytes);
+// The zero offset as the sensor keeps it: a sign byte (0x00 negative, any
+// other value positive) and a magnitude; a magnitude of 0 is 0.
+QString zeroOffsetText(uint8_t signByte, uint8_t magnitude);
