@@ -6,12 +6,18 @@
 
 #include <CLI/CLI.hpp>
 #include <QRegularExpression>
+#include <cctype>
 #include <functional>
 #include <limits>
 
 namespace {
 
 const QString kHelpHint = QStringLiteral("ktr450ctl --help lists the commands and options");
+// CLI11 reads "-5" as a value but "-.5" as an unknown short option "-.". A
+// NUL in front, which no argument of a process can hold, makes it a value;
+// fromCli() takes the NUL away again before the value is read or shown.
+const char kValueMark = '\0';
+
 const char *const kCommandsGroup = "Commands (each with an example and what it prints)";
 
 const char *const kDescription =
@@ -64,6 +70,12 @@ class HelpFormatter : public CLI::Formatter
     }
 };
 
+QString fromCli(const std::string &word)
+{
+    const bool marked = !word.empty() && word[0] == kValueMark;
+    return QString::fromStdString(marked ? word.substr(1) : word);
+}
+
 // The value a reader accepted, or CLI11's validation error with its words.
 template <typename T> T accepted(const Checked<T> &checked)
 {
@@ -78,7 +90,7 @@ CLI::Option *addValue(CLI::App &app, const std::string &name, const std::string 
                       const std::string &help, T &target, Read read)
 {
     const auto store = [&target, read](const std::string &text) {
-        target = accepted(read(QString::fromStdString(text)));
+        target = accepted(read(fromCli(text)));
     };
     return app.add_option_function<std::string>(name, store, help)->type_name(valueName);
 }
@@ -88,6 +100,7 @@ CLI::App *addCommand(CLI::App &root, CtlCommand &command, CommandKind kind, cons
                      const std::string &help)
 {
     CLI::App *sub = root.add_subcommand(name, help)->group(kCommandsGroup);
+    sub->set_help_flag(); // -h and --help anywhere show the whole text
     sub->preparse_callback([&command, kind](std::size_t) { command.kind = kind; });
     return sub;
 }
@@ -102,7 +115,7 @@ void addArguments(CLI::App &sub, const std::function<void(const QStringList &)> 
     sub.callback([words, read] {
         QStringList given;
         for (const std::string &word : words->results())
-            given << QString::fromStdString(word);
+            given << fromCli(word);
         read(given);
     });
 }
@@ -390,53 +403,80 @@ void declare(CLI::App &root, Invocation &inv)
     declareWatch(root, command);
 }
 
-// CLI11 reads "-5" as a value but "-.5" as an unknown short option "-."; as
-// "-0.5" it is the same number and a value too.
 std::vector<std::string> reversedForCli(const QStringList &arguments)
 {
     std::vector<std::string> out;
     for (auto it = arguments.crbegin(); it != arguments.crend(); ++it) {
-        QString arg = *it;
-        if (arg.startsWith(QLatin1String("-.")) && arg.size() > 2 && arg.at(2).isDigit())
-            arg.insert(1, QLatin1Char('0'));
-        out.push_back(arg.toStdString());
+        std::string arg = it->toStdString();
+        if (arg.size() > 2 && arg[0] == '-' && arg[1] == '.' &&
+            std::isdigit(static_cast<unsigned char>(arg[2])))
+            arg.insert(arg.begin(), kValueMark);
+        out.push_back(arg);
     }
     return out;
 }
 
-// The commands that declare `option`, as "the calibration command".
-QString ownersOf(const CLI::App &root, const std::string &option)
+// The commands that declare `option`.
+QStringList ownersOf(const CLI::App &root, const std::string &option)
 {
     QStringList owners;
     for (const CLI::App *sub : root.get_subcommands({})) {
         if (sub->get_option_no_throw(option))
             owners << QString::fromStdString(sub->get_name());
     }
-    if (owners.isEmpty())
-        return QString();
+    return owners;
+}
+
+// The command the line names; CLI11 does not list one named after "--".
+const CLI::App *chosenCommand(const CLI::App &root)
+{
+    const auto named = root.get_subcommands([](const CLI::App *sub) { return sub->parsed(); });
+    return named.empty() ? nullptr : named.front();
+}
+
+// An option of a command that stands elsewhere: before its command, or with
+// another command.
+QString misplacedOption(const CLI::App &root, const QString &name, QStringList owners)
+{
+    const CLI::App *chosen = chosenCommand(root);
+    const QString chosenName = chosen ? QString::fromStdString(chosen->get_name()) : QString();
+    if (owners.contains(chosenName))
+        return QStringLiteral("%1 must follow the %2 command").arg(name, chosenName);
     const QString last = owners.takeLast();
-    return owners.isEmpty() ? QStringLiteral("the %1 command").arg(last)
-                            : QStringLiteral("the %1 and %2 commands").arg(owners.join(", "), last);
+    if (owners.isEmpty())
+        return QStringLiteral("%1 belongs to the %2 command").arg(name, last);
+    return QStringLiteral("%1 belongs to the %2 and %3 commands")
+        .arg(name, owners.join(QStringLiteral(", ")), last);
+}
+
+// A negative number ("-5", "-.5") is a value, not an option.
+bool looksLikeOption(const std::string &word)
+{
+    return word.size() > 1 && word[0] == '-' && word[1] != '.' &&
+           !std::isdigit(static_cast<unsigned char>(word[1]));
 }
 
 // The first word CLI11 could not place, in plain words; empty when none.
 QString leftoverError(const CLI::App &root)
 {
+    bool optionsEnded = false;
     for (const std::string &word : root.remaining(true)) {
-        const QString text = QString::fromStdString(word);
-        if (text == QLatin1String("--"))
+        const QString text = fromCli(word);
+        if (word == "--" && !optionsEnded) {
+            optionsEnded = true;
             continue;
-        if (text.startsWith(QLatin1Char('-')) && text.size() > 1) {
+        }
+        if (!optionsEnded && looksLikeOption(word)) {
             const std::string name = word.substr(0, word.find('='));
-            const QString owners = ownersOf(root, name);
+            const QStringList owners = ownersOf(root, name);
             if (!owners.isEmpty())
-                return QStringLiteral("%1 belongs to %2").arg(QString::fromStdString(name), owners);
+                return misplacedOption(root, QString::fromStdString(name), owners);
             return QStringLiteral("unknown option '%1'; %2")
                 .arg(QString::fromStdString(name), kHelpHint);
         }
-        if (root.get_subcommands().empty())
+        if (!chosenCommand(root))
             return QStringLiteral("unknown command '%1'; %2").arg(text, kHelpHint);
-        return QStringLiteral("unexpected argument '%1'").arg(text);
+        return QStringLiteral("unexpected argument '%1' after the command").arg(text);
     }
     return QString();
 }
@@ -493,7 +533,7 @@ ParseOutcome parseInvocation(const QStringList &arguments)
     out.error = leftoverError(root);
     if (!out.error.isEmpty())
         return out;
-    if (root.get_subcommands().empty()) {
+    if (!chosenCommand(root)) {
         out.error = QStringLiteral("no command given; %1").arg(kHelpHint);
         return out;
     }

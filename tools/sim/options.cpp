@@ -298,14 +298,64 @@ const SimOption kOptions[] = {
      }},
 };
 
+constexpr size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
+
+// The table's options as CLI11 knows them, and the text each was given.
+struct Declared {
+    std::array<CLI::Option *, kOptionCount> option{};
+    std::array<std::string, kOptionCount> text;
+};
+
+void declareOptions(CLI::App &app, Declared &declared)
+{
+    app.set_help_flag("-h,--help", "Show this help.");
+    app.footer(kEpilogue);
+    app.get_formatter()->column_width(31);
+    app.allow_extras(); // reported by leftoverError() in plain words
+    // A later value replaces an earlier one; a flag given a value is refused.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.option_defaults()->disable_flag_override();
+    for (size_t i = 0; i < kOptionCount; ++i) {
+        const SimOption &row = kOptions[i];
+        const std::string name = std::string("--") + row.name;
+        declared.option[i] =
+            row.valueName
+                ? app.add_option(name, declared.text[i], row.help)->type_name(row.valueName)
+                : app.add_flag(name, row.help);
+    }
+}
+
+// Reads every option given, and the default of every other one that has one,
+// in the table's order; returns the first refusal.
+QString readOptions(const Declared &declared, SimOptions &options)
+{
+    for (size_t i = 0; i < kOptionCount; ++i) {
+        const SimOption &row = kOptions[i];
+        const bool given = declared.option[i]->count() > 0;
+        if (!given && !row.defaultValue)
+            continue;
+        const QString text =
+            given ? QString::fromStdString(declared.text[i]) : QLatin1String(row.defaultValue);
+        if (!row.read(text, options))
+            return QStringLiteral("invalid value \"%1\" for --%2")
+                .arg(text, QLatin1String(row.name));
+    }
+    if (!options.portName.isEmpty() && !options.linkPath.isEmpty())
+        return QStringLiteral("--link applies to the pseudo-terminal only, not to --port");
+    return QString();
+}
+
 // The first word CLI11 could not place, in plain words; empty when none.
 QString leftoverError(const CLI::App &app)
 {
+    bool optionsEnded = false;
     for (const std::string &word : app.remaining()) {
         const QString text = QString::fromStdString(word);
-        if (text == QLatin1String("--"))
+        if (word == "--" && !optionsEnded) {
+            optionsEnded = true;
             continue;
-        if (text.startsWith(QLatin1Char('-')) && text.size() > 1)
+        }
+        if (!optionsEnded && word.size() > 1 && word[0] == '-')
             return QStringLiteral("unknown option '%1'").arg(text.section(QLatin1Char('='), 0, 0));
         return QStringLiteral("unexpected argument \"%1\"").arg(text);
     }
@@ -319,32 +369,16 @@ bool parseSimOptions(const QStringList &arguments, SimOptions &options, QString 
 {
     helpRequested = false;
     CLI::App app(kDescription, "ktr450-sim");
-    app.set_help_flag("-h,--help", "Show this help.");
-    app.footer(kEpilogue);
-    app.get_formatter()->column_width(31);
-    app.allow_extras();
-    // A later value replaces an earlier one; a flag given a value is refused.
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    app.option_defaults()->disable_flag_override();
-
-    constexpr size_t kCount = sizeof kOptions / sizeof kOptions[0];
-    std::array<std::string, kCount> texts;
-    std::array<CLI::Option *, kCount> declared{};
-    for (size_t i = 0; i < kCount; ++i) {
-        const SimOption &row = kOptions[i];
-        const std::string name = std::string("--") + row.name;
-        declared[i] = row.valueName
-                          ? app.add_option(name, texts[i], row.help)->type_name(row.valueName)
-                          : app.add_flag(name, row.help);
-    }
+    Declared declared;
+    declareOptions(app, declared);
 
     // CLI11 takes the words after the program name, last first.
-    const QStringList given = arguments.mid(1);
-    std::vector<std::string> words;
-    for (auto it = given.crbegin(); it != given.crend(); ++it)
-        words.push_back(it->toStdString());
+    const QStringList words = arguments.mid(1);
+    std::vector<std::string> reversed;
+    for (auto it = words.crbegin(); it != words.crend(); ++it)
+        reversed.push_back(it->toStdString());
     try {
-        app.parse(words);
+        app.parse(reversed);
     } catch (const CLI::CallForHelp &) {
         helpRequested = true;
         message = QString::fromStdString(app.help());
@@ -354,25 +388,7 @@ bool parseSimOptions(const QStringList &arguments, SimOptions &options, QString 
         return false;
     }
     message = leftoverError(app);
-    if (!message.isEmpty())
-        return false;
-
-    for (size_t i = 0; i < kCount; ++i) {
-        const SimOption &row = kOptions[i];
-        const bool given = declared[i]->count() > 0;
-        if (!given && !row.defaultValue)
-            continue;
-        const QString text =
-            given ? QString::fromStdString(texts[i]) : QLatin1String(row.defaultValue);
-        if (!row.read(text, options)) {
-            message =
-                QStringLiteral("invalid value \"%1\" for --%2").arg(text, QLatin1String(row.name));
-            return false;
-        }
-    }
-    if (!options.portName.isEmpty() && !options.linkPath.isEmpty()) {
-        message = QStringLiteral("--link applies to the pseudo-terminal only, not to --port");
-        return false;
-    }
-    return true;
+    if (message.isEmpty())
+        message = readOptions(declared, options);
+    return message.isEmpty();
 }
