@@ -1,132 +1,512 @@
+// The command line of ktr450ctl, declared with CLI11: the options that say how
+// to reach the sensor, then one small function per command that declares its
+// subcommand and fills CtlCommand. Every value goes through the strict readers
+// of inputs.h, so a refused value is refused in the window's words.
 #include "arguments.h"
 
+#include <CLI/CLI.hpp>
 #include <QRegularExpression>
+#include <cctype>
+#include <functional>
 #include <limits>
 
 namespace {
 
 const QString kHelpHint = QStringLiteral("ktr450ctl --help lists the commands and options");
+// CLI11 reads "-5" as a value but "-.5" as an unknown short option "-.". A
+// NUL in front, which no argument of a process can hold, makes it a value;
+// fromCli() takes the NUL away again before the value is read or shown.
+const char kValueMark = '\0';
 
-struct CommandName {
-    const char *name;
-    CommandKind kind;
-};
+const char *const kCommandsGroup = "Commands (each with an example and what it prints)";
 
-const CommandName kCommands[] = {
-    {"noise", CommandKind::Noise},
-    {"serial", CommandKind::Serial},
-    {"version", CommandKind::Version},
-    {"origin", CommandKind::Origin},
-    {"address", CommandKind::Address},
-    {"calibration", CommandKind::Calibration},
-    {"params", CommandKind::Params},
-    {"identity", CommandKind::Identity},
-    {"factory-reset", CommandKind::FactoryReset},
-    {"protocol", CommandKind::Protocol},
-    {"ports", CommandKind::Ports},
-    {"watch", CommandKind::Watch},
-};
+const char *const kDescription =
+    "Usage: ktr450ctl [OPTIONS] COMMAND [ARGS]\n"
+    "\n"
+    "Sends one command to a KTR450 noise sensor on a serial line, waits for the\n"
+    "sensor's reply, checks it and prints what it says, in the formats of the\n"
+    "configuration window. Options may stand anywhere on the line.";
 
-// A negative number ("-5", "-.5") is a value, not an option.
-bool looksLikeOption(const QString &arg)
+const char *const kFooter =
+    "Addresses are hexadecimal everywhere, as the window shows them (1f or 0x1f\n"
+    "is 31). Modbus commands need the sensor in Modbus (its usual state); identity,\n"
+    "version --own-protocol and params --own-protocol need it in its own protocol.\n"
+    "\n"
+    "Writes (address NEW, calibration OFFSET FACTOR, params A B C, identity ID,\n"
+    "factory-reset, protocol) refuse values that do not fit their field on the\n"
+    "wire, and succeed only when the sensor's echo or confirmation matches what\n"
+    "was written.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  success\n"
+    "  1  usage error: unknown command or option, missing or unfitting value\n"
+    "  2  the port cannot be opened (the serial library's reason is shown), or\n"
+    "     fails while in use\n"
+    "  3  no reply in time, after every retry\n"
+    "  4  bad reply: wrong CRC or checksum, an exception from the sensor, an\n"
+    "     unexpected frame, or an echo that does not match the write\n"
+    "  A watch ends with 0 when every reading succeeded, otherwise with the\n"
+    "  status of the last failed reading (2 ends it at once).";
+
+// Options first, then each command: its synopsis on one line and what it does
+// indented below it.
+class HelpFormatter : public CLI::Formatter
 {
-    if (arg.size() < 2 || !arg.startsWith(QLatin1Char('-')))
-        return false;
-    const QChar second = arg.at(1);
-    return !(second.isDigit() || second == QLatin1Char('.'));
+  public:
+    HelpFormatter() { column_width(18); }
+
+    // The usage line heads the description.
+    std::string make_usage(const CLI::App *, std::string) const override { return ""; }
+
+    std::string make_subcommand(const CLI::App *command) const override
+    {
+        std::string out = "  ";
+        for (const char c : command->get_description()) {
+            out += c;
+            if (c == '\n')
+                out += "    ";
+        }
+        return out + "\n";
+    }
+};
+
+QString fromCli(const std::string &word)
+{
+    const bool marked = !word.empty() && word[0] == kValueMark;
+    return QString::fromStdString(marked ? word.substr(1) : word);
 }
 
-} // namespace
-
-namespace {
-
-// Arguments of the command after its name, checked for count and fit.
-QString readCommandArguments(CtlCommand &command, const QStringList &args)
+// The value a reader accepted, or CLI11's validation error with its words.
+template <typename T> T accepted(const Checked<T> &checked)
 {
-    const auto wrongCount = [&](const QString &usage) {
-        return QStringLiteral("wrong number of arguments; usage: ktr450ctl [OPTIONS] %1")
-            .arg(usage);
+    if (!checked.ok())
+        throw CLI::ValidationError(checked.error.toStdString());
+    return checked.value;
+}
+
+// An option whose text `read` turns into the value for `target`.
+template <typename T, typename Read>
+CLI::Option *addValue(CLI::App &app, const std::string &name, const std::string &valueName,
+                      const std::string &help, T &target, Read read)
+{
+    const auto store = [&target, read](const std::string &text) {
+        target = accepted(read(fromCli(text)));
     };
-    switch (command.kind) {
-    case CommandKind::Noise:
-    case CommandKind::Serial:
-    case CommandKind::Version:
-    case CommandKind::Origin:
-    case CommandKind::FactoryReset:
-    case CommandKind::Ports:
-        if (!args.isEmpty())
-            return QStringLiteral("unexpected argument '%1' after the command").arg(args.first());
-        command.write = command.kind == CommandKind::FactoryReset;
-        return QString();
-    case CommandKind::Address: {
+    return app.add_option_function<std::string>(name, store, help)->type_name(valueName);
+}
+
+// A command; `help` is its synopsis, then what it does and its examples.
+CLI::App *addCommand(CLI::App &root, CtlCommand &command, CommandKind kind, const std::string &name,
+                     const std::string &help)
+{
+    CLI::App *sub = root.add_subcommand(name, help)->group(kCommandsGroup);
+    sub->set_help_flag(); // -h and --help anywhere show the whole text
+    sub->preparse_callback([&command, kind](std::size_t) { command.kind = kind; });
+    return sub;
+}
+
+// The words after a command's name (none, perhaps), handed to `read` once the
+// command line is parsed; `read` throws for a count or a value that does not fit.
+void addArguments(CLI::App &sub, const std::function<void(const QStringList &)> &read)
+{
+    CLI::Option *words = sub.add_option("ARGS")
+                             ->expected(CLI::detail::expected_max_vector_size)
+                             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    sub.callback([words, read] {
+        QStringList given;
+        for (const std::string &word : words->results())
+            given << fromCli(word);
+        read(given);
+    });
+}
+
+CLI::ValidationError wrongCount(const char *usage)
+{
+    return CLI::ValidationError(
+        QStringLiteral("wrong number of arguments; usage: ktr450ctl [OPTIONS] %1")
+            .arg(QLatin1String(usage))
+            .toStdString());
+}
+
+void declareReads(CLI::App &root, CtlCommand &command)
+{
+    addCommand(root, command, CommandKind::Noise, "noise",
+               "noise\n"
+               "  current noise value in dB\n"
+               "  ktr450ctl --port ttyUSB0 noise                     45.6");
+    addCommand(root, command, CommandKind::Serial, "serial",
+               "serial\n"
+               "  serial number\n"
+               "  ktr450ctl --port ttyUSB0 serial                    2309-0451");
+    CLI::App *version =
+        addCommand(root, command, CommandKind::Version, "version",
+                   "version [--own-protocol]\n"
+                   "  firmware version, over Modbus or in the sensor's own protocol\n"
+                   "  ktr450ctl --port ttyUSB0 version                   17-6-11");
+    version->add_flag("--own-protocol", command.ownProtocol, "ask in the sensor's own protocol");
+    addCommand(root, command, CommandKind::Origin, "origin",
+               "origin\n"
+               "  raw value and noise value in dB\n"
+               "  ktr450ctl --port ttyUSB0 origin                    191 45.6");
+}
+
+void declareAddress(CLI::App &root, CtlCommand &command)
+{
+    CLI::App *sub =
+        addCommand(root, command, CommandKind::Address, "address",
+                   "address [NEW]\n"
+                   "  read the sensor's own slave address, or set it to NEW (1 to f7)\n"
+                   "  ktr450ctl --port ttyUSB0 address                   1\n"
+                   "  ktr450ctl --port ttyUSB0 address 1f                address set to 1f");
+    addArguments(*sub, [&command](const QStringList &args) {
         if (args.size() > 1)
-            return wrongCount(QStringLiteral("address [NEW]"));
+            throw wrongCount("address [NEW]");
         if (args.isEmpty())
-            return QString();
-        const Checked<uint8_t> address = checkSlaveAddress(args[0], false);
-        if (!address.ok())
-            return address.error;
+            return;
         command.write = true;
-        command.newAddress = address.value;
-        return QString();
-    }
-    case CommandKind::Calibration: {
-        if (args.size() != 0 && args.size() != 2)
-            return wrongCount(QStringLiteral("calibration [--range 0-2] [OFFSET FACTOR]"));
+        command.newAddress = accepted(checkSlaveAddress(args[0], false));
+    });
+}
+
+void declareCalibration(CLI::App &root, CtlCommand &command)
+{
+    CLI::App *sub = addCommand(
+        root, command, CommandKind::Calibration, "calibration",
+        "calibration [--range R] [OFFSET FACTOR]\n"
+        "  read or set offset (-255 to 255) and factor (0 to 255) of calibration\n"
+        "  range R (0, 1 or 2; default 0)\n"
+        "  ktr450ctl --port ttyUSB0 calibration               -5 100\n"
+        "  ktr450ctl --port ttyUSB0 calibration --range 1 -5 100\n"
+        "                                                     calibration range 1 set to -5 100");
+    addValue(*sub, "--range", "R", "calibration range 0, 1 or 2", command.range,
+             checkCalibrationRange);
+    addArguments(*sub, [&command](const QStringList &args) {
         if (args.isEmpty())
-            return QString();
-        const Checked<int> offset = checkCalibrationOffset(args[0]);
-        if (!offset.ok())
-            return offset.error;
-        const Checked<int> factor = checkCalibrationFactor(args[1]);
-        if (!factor.ok())
-            return factor.error;
+            return;
+        if (args.size() != 2)
+            throw wrongCount("calibration [--range 0-2] [OFFSET FACTOR]");
         command.write = true;
-        command.offset = offset.value;
-        command.factor = factor.value;
-        return QString();
-    }
-    case CommandKind::Params: {
-        if (args.size() != 0 && args.size() != 3)
-            return wrongCount(QStringLiteral("params [--own-protocol] [A B C]"));
+        command.offset = accepted(checkCalibrationOffset(args[0]));
+        command.factor = accepted(checkCalibrationFactor(args[1]));
+    });
+}
+
+void declareParams(CLI::App &root, CtlCommand &command)
+{
+    CLI::App *sub = addCommand(
+        root, command, CommandKind::Params, "params",
+        "params [--own-protocol] [A B C]\n"
+        "  read or set calibration parameters A, B and C: decimal numbers with\n"
+        "  at most two decimal places, -21474836.48 to 21474836.47\n"
+        "  ktr450ctl --port ttyUSB0 params                    1 0.5 -0.25\n"
+        "  ktr450ctl --port ttyUSB0 params 1.5 -1 0           parameters set to 1.5 -1 0");
+    sub->add_flag("--own-protocol", command.ownProtocol, "use the sensor's own protocol");
+    addArguments(*sub, [&command](const QStringList &args) {
+        if (args.isEmpty())
+            return;
+        if (args.size() != 3)
+            throw wrongCount("params [--own-protocol] [A B C]");
         const char names[] = {'A', 'B', 'C'};
-        for (int i = 0; i < args.size(); ++i) {
+        for (int i = 0; i < 3; ++i) {
             const Checked<int32_t> value = checkHundredths(args[i]);
             if (!value.ok())
-                return QStringLiteral("parameter %1: %2")
-                    .arg(QLatin1Char(names[i]))
-                    .arg(value.error);
+                throw CLI::ValidationError(QStringLiteral("parameter %1: %2")
+                                               .arg(QLatin1Char(names[i]))
+                                               .arg(value.error)
+                                               .toStdString());
             command.params[size_t(i)] = value.value;
         }
-        command.write = !args.isEmpty();
-        return QString();
-    }
-    case CommandKind::Identity: {
-        if (args.size() > 1)
-            return wrongCount(QStringLiteral("identity [ID]"));
-        if (args.isEmpty())
-            return QString();
-        const Checked<std::array<uint8_t, 4>> id = checkIdentity(args[0]);
-        if (!id.ok())
-            return id.error;
         command.write = true;
-        command.identity = id.value;
-        return QString();
-    }
-    case CommandKind::Protocol:
+    });
+}
+
+void declareIdentity(CLI::App &root, CtlCommand &command)
+{
+    CLI::App *sub = addCommand(
+        root, command, CommandKind::Identity, "identity",
+        "identity [ID]\n"
+        "  read or set the identity in the sensor's own protocol; ID is two\n"
+        "  groups of up to four hexadecimal digits\n"
+        "  ktr450ctl --port ttyUSB0 identity                  2309-0451\n"
+        "  ktr450ctl --port ttyUSB0 identity 12ab-00ff        identity set to 12ab-00ff");
+    addArguments(*sub, [&command](const QStringList &args) {
+        command.ownProtocol = true; // the identity exists only in the sensor's own protocol
+        if (args.size() > 1)
+            throw wrongCount("identity [ID]");
+        if (args.isEmpty())
+            return;
+        command.write = true;
+        command.identity = accepted(checkIdentity(args[0]));
+    });
+}
+
+void declareFactoryReset(CLI::App &root, CtlCommand &command)
+{
+    CLI::App *sub = addCommand(
+        root, command, CommandKind::FactoryReset, "factory-reset",
+        "factory-reset\n"
+        "  restore the sensor's factory settings\n"
+        "  ktr450ctl --port ttyUSB0 factory-reset             factory settings restored");
+    sub->callback([&command] { command.write = true; });
+}
+
+void declareProtocol(CLI::App &root, CtlCommand &command)
+{
+    CLI::App *sub =
+        addCommand(root, command, CommandKind::Protocol, "protocol",
+                   "protocol modbus|own\n"
+                   "  switch the sensor to Modbus or to its own protocol\n"
+                   "  ktr450ctl --port ttyUSB0 protocol own              protocol switched to own");
+    addArguments(*sub, [&command](const QStringList &args) {
         if (args.size() != 1)
-            return wrongCount(QStringLiteral("protocol modbus|own"));
+            throw wrongCount("protocol modbus|own");
         if (args[0] != QLatin1String("modbus") && args[0] != QLatin1String("own"))
-            return QStringLiteral("unknown protocol '%1': use modbus or own").arg(args[0]);
+            throw CLI::ValidationError(QStringLiteral("unknown protocol '%1': use modbus or own")
+                                           .arg(args[0])
+                                           .toStdString());
         command.write = true;
         command.toOwnProtocol = args[0] == QLatin1String("own");
-        return QString();
-    case CommandKind::Watch:
-        if (args.size() != 1 || args[0] != QLatin1String("noise"))
-            return wrongCount(QStringLiteral("watch noise [--interval MS] [--count N]"));
-        return QString();
+    });
+}
+
+void declarePorts(CLI::App &root, CtlCommand &command)
+{
+    addCommand(root, command, CommandKind::Ports, "ports",
+               "ports\n"
+               "  list the serial ports of this computer (name, then description)\n"
+               "  ktr450ctl ports                                    ttyUSB0\tUSB-Serial "
+               "Controller");
+}
+
+void declareWatch(CLI::App &root, CtlCommand &command)
+{
+    CLI::App *sub = addCommand(
+        root, command, CommandKind::Watch, "watch",
+        "watch noise [--interval MS] [--count N]\n"
+        "  one timestamped noise reading a line: UTC time and value as CSV, or a\n"
+        "  JSON object a line with --json. A reading starts every MS ms (default\n"
+        "  1000; 0: one after the other, as fast as the line allows), N times or\n"
+        "  until interrupted (Ctrl-C). A failed reading is reported on standard\n"
+        "  error and the watch goes on.\n"
+        "  ktr450ctl --port ttyUSB0 watch noise --interval 500 --count 2\n"
+        "                                                     2024-05-01T10:00:00.000Z,45.6\n"
+        "                                                     2024-05-01T10:00:00.500Z,45.7\n"
+        "  ktr450ctl --port ttyUSB0 --json watch noise --count 1\n"
+        "                                                     "
+        "{\"noise\":45.6,\"time\":\"2024-05-01T10:00:00.000Z\"}");
+    addValue(*sub, "--interval", "MS", "time from one reading's start to the next",
+             command.intervalMs, [](const QString &text) {
+                 return checkDecimalInRange(text, 0, 86400000, QStringLiteral("interval"),
+                                            QStringLiteral("give milliseconds from 0 to 86400000"));
+             });
+    addValue(*sub, "--count", "N", "readings to take", command.count, [](const QString &text) {
+        return checkDecimalInRange(text, 1, std::numeric_limits<int>::max(),
+                                   QStringLiteral("count"), QStringLiteral("give at least 1"));
+    });
+    addArguments(*sub, [](const QStringList &args) {
+        if (args != QStringList{QStringLiteral("noise")})
+            throw wrongCount("watch noise [--interval MS] [--count N]");
+    });
+}
+
+Checked<QString> checkPort(const QString &text)
+{
+    Checked<QString> out;
+    if (text.trimmed().isEmpty())
+        out.error = QStringLiteral("--port needs a port name");
+    out.value = text;
+    return out;
+}
+
+Checked<int32_t> checkBaud(const QString &text)
+{
+    Checked<int32_t> out;
+    if (text != QLatin1String("9600") && text != QLatin1String("4800") &&
+        text != QLatin1String("2400"))
+        out.error = QStringLiteral("baud rate '%1' is not one the sensor speaks: use 9600, 4800 "
+                                   "or 2400")
+                        .arg(text);
+    out.value = text.toInt();
+    return out;
+}
+
+Checked<uint8_t> checkRequestAddress(const QString &text)
+{
+    Checked<uint8_t> out = checkSlaveAddress(text, true);
+    if (!out.ok())
+        out.error = QStringLiteral("--address: %1").arg(out.error);
+    return out;
+}
+
+void declareLink(CLI::App &root, Invocation &inv)
+{
+    LinkSettings &link = inv.link;
+    addValue(root, "--port", "NAME",
+             "serial port, as a path (/dev/ttyUSB0) or a name (ttyUSB0);\n"
+             "needed by every command but ports",
+             link.port, checkPort);
+    addValue(root, "--baud", "RATE",
+             "9600 (default), 4800 or 2400; always 8 data bits, no parity,\n"
+             "one stop bit, no flow control",
+             link.baud, checkBaud);
+    addValue(root, "--address", "N",
+             "slave address of Modbus requests, hexadecimal, 0 to f7.\n"
+             "Default 0, the address the window uses: the sensor answers\n"
+             "it whatever its own address, so only one sensor may be on\n"
+             "the line. Give the sensor's own address on a shared line.",
+             link.address, checkRequestAddress);
+    addValue(root, "--timeout", "MS",
+             "how long to wait for a reply once the request has left the\n"
+             "wire (default 1000)",
+             link.timeoutMs, [](const QString &text) {
+                 return checkDecimalInRange(text, 1, 3600000, QStringLiteral("timeout"),
+                                            QStringLiteral("give milliseconds from 1 to 3600000"));
+             });
+    addValue(root, "--retries", "N",
+             "how often to send a request again that drew no valid reply:\n"
+             "none in time, or a damaged one (default 2)",
+             link.retries, [](const QString &text) {
+                 return checkDecimalInRange(text, 0, 100, QStringLiteral("retries"),
+                                            QStringLiteral("give a count from 0 to 100"));
+             });
+    root.add_flag("--json", inv.json, "print results as JSON, one object a line");
+    root.add_flag("--verbose", inv.verbose, "show every frame sent and received on standard error");
+}
+
+// The whole command line; `inv` receives what it says.
+void declare(CLI::App &root, Invocation &inv)
+{
+    root.formatter(std::make_shared<HelpFormatter>());
+    root.set_help_flag("-h,--help", "show this text");
+    root.footer(kFooter);
+    // A later value of an option replaces an earlier one; a flag given a value
+    // ("--json=1") is refused.
+    root.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    root.option_defaults()->disable_flag_override();
+    // Options of the line may follow the command; at most one command, so
+    // that "watch noise" reads noise as watch's word.
+    root.fallthrough();
+    root.require_subcommand(0, 1);
+    // Unknown words are collected and reported below in plain words.
+    root.allow_extras();
+    declareLink(root, inv);
+
+    CtlCommand &command = inv.command;
+    declareReads(root, command);
+    declareAddress(root, command);
+    declareCalibration(root, command);
+    declareParams(root, command);
+    declareIdentity(root, command);
+    declareFactoryReset(root, command);
+    declareProtocol(root, command);
+    declarePorts(root, command);
+    declareWatch(root, command);
+}
+
+std::vector<std::string> reversedForCli(const QStringList &arguments)
+{
+    std::vector<std::string> out;
+    for (auto it = arguments.crbegin(); it != arguments.crend(); ++it) {
+        std::string arg = it->toStdString();
+        if (arg.size() > 2 && arg[0] == '-' && arg[1] == '.' &&
+            std::isdigit(static_cast<unsigned char>(arg[2])))
+            arg.insert(arg.begin(), kValueMark);
+        out.push_back(arg);
+    }
+    return out;
+}
+
+// The commands that declare `option`.
+QStringList ownersOf(const CLI::App &root, const std::string &option)
+{
+    QStringList owners;
+    for (const CLI::App *sub : root.get_subcommands({})) {
+        if (sub->get_option_no_throw(option))
+            owners << QString::fromStdString(sub->get_name());
+    }
+    return owners;
+}
+
+// The command the line names; CLI11 does not list one named after "--".
+const CLI::App *chosenCommand(const CLI::App &root)
+{
+    const auto named = root.get_subcommands([](const CLI::App *sub) { return sub->parsed(); });
+    return named.empty() ? nullptr : named.front();
+}
+
+// An option of a command that stands elsewhere: before its command, or with
+// another command.
+QString misplacedOption(const CLI::App &root, const QString &name, QStringList owners)
+{
+    const CLI::App *chosen = chosenCommand(root);
+    const QString chosenName = chosen ? QString::fromStdString(chosen->get_name()) : QString();
+    if (owners.contains(chosenName))
+        return QStringLiteral("%1 must follow the %2 command").arg(name, chosenName);
+    const QString last = owners.takeLast();
+    if (owners.isEmpty())
+        return QStringLiteral("%1 belongs to the %2 command").arg(name, last);
+    return QStringLiteral("%1 belongs to the %2 and %3 commands")
+        .arg(name, owners.join(QStringLiteral(", ")), last);
+}
+
+// A negative number ("-5", "-.5") is a value, not an option.
+bool looksLikeOption(const std::string &word)
+{
+    return word.size() > 1 && word[0] == '-' && word[1] != '.' &&
+           !std::isdigit(static_cast<unsigned char>(word[1]));
+}
+
+// The first word CLI11 could not place, in plain words; empty when none.
+QString leftoverError(const CLI::App &root)
+{
+    bool optionsEnded = false;
+    for (const std::string &word : root.remaining(true)) {
+        const QString text = fromCli(word);
+        if (word == "--" && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && looksLikeOption(word)) {
+            const std::string name = word.substr(0, word.find('='));
+            const QStringList owners = ownersOf(root, name);
+            if (!owners.isEmpty())
+                return misplacedOption(root, QString::fromStdString(name), owners);
+            return QStringLiteral("unknown option '%1'; %2")
+                .arg(QString::fromStdString(name), kHelpHint);
+        }
+        if (!chosenCommand(root))
+            return QStringLiteral("unknown command '%1'; %2").arg(text, kHelpHint);
+        return QStringLiteral("unexpected argument '%1' after the command").arg(text);
     }
     return QString();
+}
+
+// CLI11's words for the mistakes it finds itself, in this program's words.
+QString usageError(const CLI::ParseError &error)
+{
+    static const QRegularExpression flagWithValue(
+        QStringLiteral("^(\\S+) was given a disallowed flag override$"));
+    static const QRegularExpression missingValue(
+        QStringLiteral("^(\\S+): \\d+ required \\S+ missing$"));
+    const QString message = QString::fromStdString(error.what());
+    QRegularExpressionMatch match = flagWithValue.match(message);
+    if (match.hasMatch())
+        return QStringLiteral("--%1 takes no value").arg(match.captured(1));
+    match = missingValue.match(message);
+    if (match.hasMatch())
+        return QStringLiteral("%1 needs a value").arg(match.captured(1));
+    return message;
+}
+
+bool asksForHelp(const QStringList &arguments)
+{
+    for (const QString &arg : arguments) {
+        if (arg == QLatin1String("--"))
+            return false;
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help"))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -135,208 +515,41 @@ ParseOutcome parseInvocation(const QStringList &arguments)
 {
     ParseOutcome out;
     Invocation &inv = out.invocation;
-
-    for (const QString &arg : arguments) {
-        if (arg == QLatin1String("--"))
-            break;
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            inv.help = true;
-            out.ok = true;
-            return out;
-        }
+    if (asksForHelp(arguments)) {
+        inv.help = true;
+        out.ok = true;
+        return out;
     }
 
-    QStringList positional;
-    QString rangeText;
-    QString intervalText;
-    QString countText;
-    bool rangeGiven = false;
-    bool intervalGiven = false;
-    bool countGiven = false;
-    bool ownProtocolGiven = false;
-    bool optionsEnded = false;
-
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString &arg = arguments[i];
-        if (optionsEnded || !looksLikeOption(arg)) {
-            positional << arg;
-            continue;
-        }
-        if (arg == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        QString name = arg;
-        QString value;
-        bool hasValue = false;
-        const int equals = arg.indexOf(QLatin1Char('='));
-        if (arg.startsWith(QLatin1String("--")) && equals > 2) {
-            name = arg.left(equals);
-            value = arg.mid(equals + 1);
-            hasValue = true;
-        }
-
-        const bool isFlag = name == QLatin1String("--json") || name == QLatin1String("--verbose") ||
-                            name == QLatin1String("--own-protocol");
-        if (isFlag) {
-            if (hasValue) {
-                out.error = QStringLiteral("%1 takes no value").arg(name);
-                return out;
-            }
-            if (name == QLatin1String("--json"))
-                inv.json = true;
-            else if (name == QLatin1String("--verbose"))
-                inv.verbose = true;
-            else
-                ownProtocolGiven = true;
-            continue;
-        }
-
-        static const QStringList valued = {
-            QStringLiteral("--port"),     QStringLiteral("--baud"),    QStringLiteral("--address"),
-            QStringLiteral("--timeout"),  QStringLiteral("--retries"), QStringLiteral("--range"),
-            QStringLiteral("--interval"), QStringLiteral("--count")};
-        if (!valued.contains(name)) {
-            out.error = QStringLiteral("unknown option '%1'; %2").arg(name, kHelpHint);
-            return out;
-        }
-        if (!hasValue) {
-            if (i + 1 >= arguments.size()) {
-                out.error = QStringLiteral("%1 needs a value").arg(name);
-                return out;
-            }
-            value = arguments[++i];
-        }
-
-        if (name == QLatin1String("--port")) {
-            if (value.trimmed().isEmpty()) {
-                out.error = QStringLiteral("--port needs a port name");
-                return out;
-            }
-            inv.link.port = value;
-        } else if (name == QLatin1String("--baud")) {
-            if (value != QLatin1String("9600") && value != QLatin1String("4800") &&
-                value != QLatin1String("2400")) {
-                out.error = QStringLiteral("baud rate '%1' is not one the sensor speaks: use "
-                                           "9600, 4800 or 2400")
-                                .arg(value);
-                return out;
-            }
-            inv.link.baud = value.toInt();
-        } else if (name == QLatin1String("--address")) {
-            const Checked<uint8_t> address = checkSlaveAddress(value, true);
-            if (!address.ok()) {
-                out.error = QStringLiteral("--address: %1").arg(address.error);
-                return out;
-            }
-            inv.link.address = address.value;
-        } else if (name == QLatin1String("--timeout")) {
-            const Checked<int> timeout =
-                checkDecimalInRange(value, 1, 3600000, QStringLiteral("timeout"),
-                                    QStringLiteral("give milliseconds from 1 to 3600000"));
-            if (!timeout.ok()) {
-                out.error = timeout.error;
-                return out;
-            }
-            inv.link.timeoutMs = timeout.value;
-        } else if (name == QLatin1String("--retries")) {
-            const Checked<int> retries =
-                checkDecimalInRange(value, 0, 100, QStringLiteral("retries"),
-                                    QStringLiteral("give a count from 0 to 100"));
-            if (!retries.ok()) {
-                out.error = retries.error;
-                return out;
-            }
-            inv.link.retries = retries.value;
-        } else if (name == QLatin1String("--range")) {
-            rangeText = value;
-            rangeGiven = true;
-        } else if (name == QLatin1String("--interval")) {
-            intervalText = value;
-            intervalGiven = true;
-        } else {
-            countText = value;
-            countGiven = true;
-        }
+    CLI::App root("", "ktr450ctl");
+    declare(root, inv);
+    std::vector<std::string> words = reversedForCli(arguments);
+    try {
+        root.parse(words);
+    } catch (const CLI::ParseError &error) {
+        out.error = usageError(error);
+        return out;
     }
-
-    if (positional.isEmpty()) {
+    out.error = leftoverError(root);
+    if (!out.error.isEmpty())
+        return out;
+    if (!chosenCommand(root)) {
         out.error = QStringLiteral("no command given; %1").arg(kHelpHint);
         return out;
     }
-    const QString commandName = positional.takeFirst();
-    bool known = false;
-    for (const CommandName &candidate : kCommands) {
-        if (commandName == QLatin1String(candidate.name)) {
-            inv.command.kind = candidate.kind;
-            known = true;
-        }
-    }
-    if (!known) {
-        out.error = QStringLiteral("unknown command '%1'; %2").arg(commandName, kHelpHint);
-        return out;
-    }
-
-    CtlCommand &command = inv.command;
-    const QString argumentError = readCommandArguments(command, positional);
-    if (!argumentError.isEmpty()) {
-        out.error = argumentError;
-        return out;
-    }
-
-    if (rangeGiven) {
-        if (command.kind != CommandKind::Calibration) {
-            out.error = QStringLiteral("--range belongs to the calibration command");
-            return out;
-        }
-        const Checked<int> range = checkCalibrationRange(rangeText);
-        if (!range.ok()) {
-            out.error = range.error;
-            return out;
-        }
-        command.range = range.value;
-    }
-    if (ownProtocolGiven) {
-        if (command.kind != CommandKind::Params && command.kind != CommandKind::Version) {
-            out.error = QStringLiteral("--own-protocol belongs to the params and version commands");
-            return out;
-        }
-        command.ownProtocol = true;
-    }
-    if (intervalGiven || countGiven) {
-        if (command.kind != CommandKind::Watch) {
-            out.error = QStringLiteral("--interval and --count belong to the watch command");
-            return out;
-        }
-        if (intervalGiven) {
-            const Checked<int> interval =
-                checkDecimalInRange(intervalText, 0, 86400000, QStringLiteral("interval"),
-                                    QStringLiteral("give milliseconds from 0 to 86400000"));
-            if (!interval.ok()) {
-                out.error = interval.error;
-                return out;
-            }
-            command.intervalMs = interval.value;
-        }
-        if (countGiven) {
-            const Checked<int> count =
-                checkDecimalInRange(countText, 1, std::numeric_limits<int>::max(),
-                                    QStringLiteral("count"), QStringLiteral("give at least 1"));
-            if (!count.ok()) {
-                out.error = count.error;
-                return out;
-            }
-            command.count = count.value;
-        }
-    }
-    if (command.kind == CommandKind::Identity)
-        command.ownProtocol = true;
-
-    if (command.kind != CommandKind::Ports && inv.link.port.isEmpty()) {
+    if (inv.command.kind != CommandKind::Ports && inv.link.port.isEmpty()) {
         out.error = QStringLiteral("no port given: add --port NAME (ktr450ctl ports lists the "
                                    "serial ports)");
         return out;
     }
     out.ok = true;
     return out;
+}
+
+QString helpText()
+{
+    Invocation unused;
+    CLI::App root(kDescription, "ktr450ctl");
+    declare(root, unused);
+    return QString::fromStdString(root.help());
 }

@@ -64,3 +64,6 @@ struct ParseOutcome {
 
 // Reads the arguments that follow the program name.
 ParseOutcome parseInvocation(const QStringList &arguments);
+
+// The options, the commands with their examples, and the exit statuses.
+QString helpText();

@@ -1,5 +1,5 @@
 // What ktr450ctl prints: readings as text or JSON, watch lines, the port
-// list, the help text, and the exit statuses.
+// list, and the exit statuses.
 #pragma once
 
 #include "sensorcommands.h"
@@ -25,5 +25,3 @@ QString watchLine(const QDateTime &time, const Reading &reading, bool json);
 // One line a port (name, then its description after a tab, if it has one),
 // or one JSON array.
 QString portsListing(const QList<QSerialPortInfo> &ports, bool json);
-
-QString helpText();

@@ -2,7 +2,7 @@
 
 #include "commands.h"
 
-#include <QCommandLineParser>
+#include <CLI/CLI.hpp>
 #include <QRegularExpression>
 #include <cmath>
 #include <limits>
@@ -17,7 +17,7 @@ const char *const kDescription =
     "as the first line of standard output, and serves it until interrupted\n"
     "(Ctrl-C, SIGTERM) or told \"quit\". Open that path in the tool, or in any\n"
     "Modbus RTU master. With --port it serves a real serial port instead (and\n"
-    "prints its path the same way).";
+    "prints its path the same way).\n";
 
 const char *const kEpilogue =
     "\n"
@@ -135,190 +135,260 @@ bool parseSerialNumber(const QString &text, uint32_t &serialNumber)
     return ok;
 }
 
-bool parseSimOptions(const QStringList &arguments, SimOptions &options, QString &message,
-                     bool &helpRequested)
+namespace {
+
+// One option of the command line: how it is shown, the text it has when not
+// given, and how its text is read into SimOptions (false: refused).
+struct SimOption {
+    const char *name;         // without the leading "--"
+    const char *valueName;    // nullptr: a flag, read with an empty text when given
+    const char *help;         // lines of at most 48 characters
+    const char *defaultValue; // nullptr: read only when given
+    bool (*read)(const QString &text, SimOptions &options);
+};
+
+bool readCalibration(const QString &text, SimOptions &options)
 {
-    helpRequested = false;
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kDescription));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help."));
-    const QCommandLineOption link(QStringLiteral("link"),
-                                  QStringLiteral("Also make PATH a symbolic link to the "
-                                                 "pseudo-terminal's slave (removed on exit)."),
-                                  QStringLiteral("PATH"));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Serve the serial port NAME instead of a "
-                                                 "pseudo-terminal."),
-                                  QStringLiteral("NAME"));
-    const QCommandLineOption baud(QStringLiteral("baud"),
-                                  QStringLiteral("Baud rate of --port, and the pace of "
-                                                 "--line-rate (default 9600)."),
-                                  QStringLiteral("N"), QStringLiteral("9600"));
-    const QCommandLineOption address(QStringLiteral("address"),
-                                     QStringLiteral("Own Modbus address, 1 to 247 (default 1)."),
-                                     QStringLiteral("N"), QStringLiteral("1"));
-    const QCommandLineOption serial(QStringLiteral("serial"),
-                                    QStringLiteral("Serial number and identity, 8 hex digits, "
-                                                   "a dash allowed (default 2309-0451)."),
-                                    QStringLiteral("HEX"), QStringLiteral("2309-0451"));
-    const QCommandLineOption firmware(QStringLiteral("firmware"),
-                                      QStringLiteral("Firmware version MAJOR-MINOR-PATCH: 16-31, "
-                                                     "0-15, -128-127 (default 17-6-11)."),
-                                      QStringLiteral("VERSION"), QStringLiteral("17-6-11"));
-    const QCommandLineOption params(QStringLiteral("params"),
-                                    QStringLiteral("Calibration parameters A,B,C (default "
-                                                   "1,0.5,-0.25)."),
-                                    QStringLiteral("A,B,C"), QStringLiteral("1,0.5,-0.25"));
-    const QCommandLineOption calibration(QStringLiteral("calibration"),
-                                         QStringLiteral("Calibration offset (-255 to 255) and "
-                                                        "factor (0 to 255) of every range "
-                                                        "(default 0,100)."),
-                                         QStringLiteral("OFFSET,FACTOR"), QStringLiteral("0,100"));
-    const QCommandLineOption ownProtocol(QStringLiteral("own-protocol"),
-                                         QStringLiteral("Start with the own protocol selected "
-                                                        "instead of Modbus."));
-    const QCommandLineOption noise(QStringLiteral("noise"),
-                                   QStringLiteral("Noise level in dB (default 45.6)."),
-                                   QStringLiteral("DB"), QStringLiteral("45.6"));
-    const QCommandLineOption drift(QStringLiteral("drift"),
-                                   QStringLiteral("How far the noise value wanders from the "
-                                                  "level, in dB; 0 fixes it (default 1.5)."),
-                                   QStringLiteral("DB"), QStringLiteral("1.5"));
-    const QCommandLineOption seed(QStringLiteral("seed"),
-                                  QStringLiteral("Seed of the noise drift and the faults: the "
-                                                 "same seed gives the same values (default: "
-                                                 "from the clock, logged at start)."),
-                                  QStringLiteral("N"));
-    const QCommandLineOption reportEvery(QStringLiteral("report-every"),
-                                         QStringLiteral("Send a 0xA5 report every MS "
-                                                        "milliseconds while the own protocol "
-                                                        "is selected."),
-                                         QStringLiteral("MS"), QStringLiteral("0"));
-    const QCommandLineOption lineRate(QStringLiteral("line-rate"),
-                                      QStringLiteral("Send reply bytes at the pace of the baud "
-                                                     "rate (ten bit times a byte)."));
-    const QCommandLineOption replyDelay(QStringLiteral("reply-delay"),
-                                        QStringLiteral("Wait MS milliseconds before each reply."),
-                                        QStringLiteral("MS"), QStringLiteral("0"));
-    const QCommandLineOption splitProb(QStringLiteral("split-prob"),
-                                       QStringLiteral("Probability that a reply goes out in two "
-                                                      "writes with a gap."),
-                                       QStringLiteral("P"), QStringLiteral("0"));
-    const QCommandLineOption splitGap(QStringLiteral("split-gap"),
-                                      QStringLiteral("The gap of a split reply (default 50)."),
-                                      QStringLiteral("MS"), QStringLiteral("50"));
-    const QCommandLineOption strayProb(QStringLiteral("stray-prob"),
-                                       QStringLiteral("Probability of a stray byte before a "
-                                                      "reply."),
-                                       QStringLiteral("P"), QStringLiteral("0"));
-    const QCommandLineOption corruptProb(QStringLiteral("corrupt-prob"),
-                                         QStringLiteral("Probability that a reply's CRC (or "
-                                                        "checksum) is corrupted."),
-                                         QStringLiteral("P"), QStringLiteral("0"));
-    const QCommandLineOption dropProb(QStringLiteral("drop-prob"),
-                                      QStringLiteral("Probability that a reply is not sent."),
-                                      QStringLiteral("P"), QStringLiteral("0"));
-    parser.addOptions({help,      link,        port,        baud,        address,   serial,
-                       firmware,  params,      calibration, ownProtocol, noise,     drift,
-                       seed,      reportEvery, lineRate,    replyDelay,  splitProb, splitGap,
-                       strayProb, corruptProb, dropProb});
-
-    if (!parser.parse(arguments)) {
-        message = parser.errorText();
-        return false;
-    }
-    if (parser.isSet(help)) {
-        helpRequested = true;
-        message = parser.helpText() + QString::fromLatin1(kEpilogue);
-        return false;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        message = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments()[0]);
-        return false;
-    }
-    const auto bad = [&message](const QCommandLineOption &option, const QString &value) {
-        message = QStringLiteral("invalid value \"%1\" for --%2").arg(value, option.names().last());
-        return false;
-    };
-
-    options.portName = parser.value(port);
-    options.linkPath = parser.value(link);
-    if (!options.portName.isEmpty() && !options.linkPath.isEmpty()) {
-        message = QStringLiteral("--link applies to the pseudo-terminal only, not to --port");
-        return false;
-    }
-    if (parser.isSet(port) && options.portName.isEmpty())
-        return bad(port, options.portName);
-    if (parser.isSet(link) && options.linkPath.isEmpty())
-        return bad(link, options.linkPath);
-
-    qint64 integer = 0;
-    if (!parseInt(parser.value(baud), 50, 4000000, integer))
-        return bad(baud, parser.value(baud));
-    options.realism.baud = int(integer);
-    if (!parseInt(parser.value(address), 1, 247, integer))
-        return bad(address, parser.value(address));
-    options.config.address = uint8_t(integer);
-    if (!parseSerialNumber(parser.value(serial), options.config.serialNumber))
-        return bad(serial, parser.value(serial));
-    if (!parseFirmware(parser.value(firmware), options.config.version))
-        return bad(firmware, parser.value(firmware));
-
-    const QStringList paramTexts = parser.value(params).split(QLatin1Char(','));
-    if (paramTexts.size() != 3)
-        return bad(params, parser.value(params));
-    for (int i = 0; i < 3; ++i) {
-        if (!parseHundredths(paramTexts[i], options.config.caliParams[size_t(i)]))
-            return bad(params, parser.value(params));
-    }
-
-    const QStringList calibrationTexts = parser.value(calibration).split(QLatin1Char(','));
+    const QStringList texts = text.split(QLatin1Char(','));
     qint64 offset = 0;
     qint64 factor = 0;
-    if (calibrationTexts.size() != 2 || !parseInt(calibrationTexts[0], -255, 255, offset) ||
-        !parseInt(calibrationTexts[1], 0, 255, factor))
-        return bad(calibration, parser.value(calibration));
+    if (texts.size() != 2 || !parseInt(texts[0], -255, 255, offset) ||
+        !parseInt(texts[1], 0, 255, factor))
+        return false;
     const QVector<uint16_t> pair = calibrationRegisters(int(offset), int(factor));
     for (size_t range = 0; range < 3; ++range) {
         options.config.calibration[2 * range] = pair[0];
         options.config.calibration[2 * range + 1] = pair[1];
     }
-    options.config.ownProtocol = parser.isSet(ownProtocol);
+    return true;
+}
 
-    if (!parseDecibels(parser.value(noise), options.noiseTenths))
-        return bad(noise, parser.value(noise));
-    double real = 0;
-    if (!parseReal(parser.value(drift), 0.0, 100.0, real))
-        return bad(drift, parser.value(drift));
-    options.driftTenths = int(std::lround(real * 10.0));
-    options.seedGiven = parser.isSet(seed);
-    if (options.seedGiven) {
-        if (!parseInt(parser.value(seed), 0, std::numeric_limits<uint32_t>::max(), integer))
-            return bad(seed, parser.value(seed));
-        options.seed = uint32_t(integer);
-    }
-    if (!parseInt(parser.value(reportEvery), 0, 3600000, integer))
-        return bad(reportEvery, parser.value(reportEvery));
-    options.reportEveryMs = int(integer);
-
-    options.realism.lineRate = parser.isSet(lineRate);
-    if (!parseInt(parser.value(replyDelay), 0, 60000, integer))
-        return bad(replyDelay, parser.value(replyDelay));
-    options.realism.replyDelayMs = int(integer);
-    if (!parseInt(parser.value(splitGap), 0, 60000, integer))
-        return bad(splitGap, parser.value(splitGap));
-    options.realism.splitGapMs = int(integer);
-    const struct {
-        const QCommandLineOption &option;
-        double &target;
-    } probabilities[] = {{splitProb, options.realism.splitProbability},
-                         {strayProb, options.realism.strayProbability},
-                         {corruptProb, options.realism.corruptProbability},
-                         {dropProb, options.realism.dropProbability}};
-    for (const auto &probability : probabilities) {
-        if (!parseReal(parser.value(probability.option), 0.0, 1.0, probability.target))
-            return bad(probability.option, parser.value(probability.option));
+bool readParams(const QString &text, SimOptions &options)
+{
+    const QStringList texts = text.split(QLatin1Char(','));
+    if (texts.size() != 3)
+        return false;
+    for (int i = 0; i < 3; ++i) {
+        if (!parseHundredths(texts[i], options.config.caliParams[size_t(i)]))
+            return false;
     }
     return true;
+}
+
+// Reads a whole number from `low` to `high` into `target`.
+template <qint64 low, qint64 high, typename T> bool readInt(const QString &text, T &target)
+{
+    qint64 value = 0;
+    if (!parseInt(text, low, high, value))
+        return false;
+    target = T(value);
+    return true;
+}
+
+bool readProbability(const QString &text, double &target)
+{
+    return parseReal(text, 0.0, 1.0, target);
+}
+
+const SimOption kOptions[] = {
+    {"link", "PATH",
+     "Also make PATH a symbolic link to the\n"
+     "pseudo-terminal's slave (removed on exit).",
+     nullptr,
+     [](const QString &text, SimOptions &o) {
+         o.linkPath = text;
+         return !text.isEmpty();
+     }},
+    {"port", "NAME", "Serve the serial port NAME instead of a\npseudo-terminal.", nullptr,
+     [](const QString &text, SimOptions &o) {
+         o.portName = text;
+         return !text.isEmpty();
+     }},
+    {"baud", "N", "Baud rate of --port, and the pace of\n--line-rate (default 9600).", "9600",
+     [](const QString &text, SimOptions &o) { return readInt<50, 4000000>(text, o.realism.baud); }},
+    {"address", "N", "Own Modbus address, 1 to 247 (default 1).", "1",
+     [](const QString &text, SimOptions &o) { return readInt<1, 247>(text, o.config.address); }},
+    {"serial", "HEX",
+     "Serial number and identity, 8 hex digits, a\n"
+     "dash allowed (default 2309-0451).",
+     "2309-0451",
+     [](const QString &text, SimOptions &o) {
+         return parseSerialNumber(text, o.config.serialNumber);
+     }},
+    {"firmware", "VERSION",
+     "Firmware version MAJOR-MINOR-PATCH: 16-31,\n"
+     "0-15, -128-127 (default 17-6-11).",
+     "17-6-11",
+     [](const QString &text, SimOptions &o) { return parseFirmware(text, o.config.version); }},
+    {"params", "A,B,C", "Calibration parameters A,B,C (default\n1,0.5,-0.25).", "1,0.5,-0.25",
+     readParams},
+    {"calibration", "OFFSET,FACTOR",
+     "Calibration offset (-255 to 255) and factor\n"
+     "(0 to 255) of every range (default 0,100).",
+     "0,100", readCalibration},
+    {"own-protocol", nullptr, "Start with the own protocol selected instead\nof Modbus.", nullptr,
+     [](const QString &, SimOptions &o) {
+         o.config.ownProtocol = true;
+         return true;
+     }},
+    {"noise", "DB", "Noise level in dB (default 45.6).", "45.6",
+     [](const QString &text, SimOptions &o) { return parseDecibels(text, o.noiseTenths); }},
+    {"drift", "DB",
+     "How far the noise value wanders from the\n"
+     "level, in dB; 0 fixes it (default 1.5).",
+     "1.5",
+     [](const QString &text, SimOptions &o) {
+         double real = 0;
+         if (!parseReal(text, 0.0, 100.0, real))
+             return false;
+         o.driftTenths = int(std::lround(real * 10.0));
+         return true;
+     }},
+    {"seed", "N",
+     "Seed of the noise drift and the faults: the\n"
+     "same seed gives the same values (default:\n"
+     "from the clock, logged at start).",
+     nullptr,
+     [](const QString &text, SimOptions &o) {
+         o.seedGiven = true;
+         return readInt<0, std::numeric_limits<uint32_t>::max()>(text, o.seed);
+     }},
+    {"report-every", "MS",
+     "Send a 0xA5 report every MS milliseconds\n"
+     "while the own protocol is selected.",
+     "0",
+     [](const QString &text, SimOptions &o) { return readInt<0, 3600000>(text, o.reportEveryMs); }},
+    {"line-rate", nullptr,
+     "Send reply bytes at the pace of the baud rate\n"
+     "(ten bit times a byte).",
+     nullptr,
+     [](const QString &, SimOptions &o) {
+         o.realism.lineRate = true;
+         return true;
+     }},
+    {"reply-delay", "MS", "Wait MS milliseconds before each reply.", "0",
+     [](const QString &text, SimOptions &o) {
+         return readInt<0, 60000>(text, o.realism.replyDelayMs);
+     }},
+    {"split-prob", "P",
+     "Probability that a reply goes out in two\n"
+     "writes with a gap.",
+     "0",
+     [](const QString &text, SimOptions &o) {
+         return readProbability(text, o.realism.splitProbability);
+     }},
+    {"split-gap", "MS", "The gap of a split reply (default 50).", "50",
+     [](const QString &text, SimOptions &o) {
+         return readInt<0, 60000>(text, o.realism.splitGapMs);
+     }},
+    {"stray-prob", "P", "Probability of a stray byte before a reply.", "0",
+     [](const QString &text, SimOptions &o) {
+         return readProbability(text, o.realism.strayProbability);
+     }},
+    {"corrupt-prob", "P",
+     "Probability that a reply's CRC (or checksum)\n"
+     "is corrupted.",
+     "0",
+     [](const QString &text, SimOptions &o) {
+         return readProbability(text, o.realism.corruptProbability);
+     }},
+    {"drop-prob", "P", "Probability that a reply is not sent.", "0",
+     [](const QString &text, SimOptions &o) {
+         return readProbability(text, o.realism.dropProbability);
+     }},
+};
+
+constexpr size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
+
+// The table's options as CLI11 knows them, and the text each was given.
+struct Declared {
+    std::array<CLI::Option *, kOptionCount> option{};
+    std::array<std::string, kOptionCount> text;
+};
+
+void declareOptions(CLI::App &app, Declared &declared)
+{
+    app.set_help_flag("-h,--help", "Show this help.");
+    app.footer(kEpilogue);
+    app.get_formatter()->column_width(31);
+    app.allow_extras(); // reported by leftoverError() in plain words
+    // A later value replaces an earlier one; a flag given a value is refused.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.option_defaults()->disable_flag_override();
+    for (size_t i = 0; i < kOptionCount; ++i) {
+        const SimOption &row = kOptions[i];
+        const std::string name = std::string("--") + row.name;
+        declared.option[i] =
+            row.valueName
+                ? app.add_option(name, declared.text[i], row.help)->type_name(row.valueName)
+                : app.add_flag(name, row.help);
+    }
+}
+
+// Reads every option given, and the default of every other one that has one,
+// in the table's order; returns the first refusal.
+QString readOptions(const Declared &declared, SimOptions &options)
+{
+    for (size_t i = 0; i < kOptionCount; ++i) {
+        const SimOption &row = kOptions[i];
+        const bool given = declared.option[i]->count() > 0;
+        if (!given && !row.defaultValue)
+            continue;
+        const QString text =
+            given ? QString::fromStdString(declared.text[i]) : QLatin1String(row.defaultValue);
+        if (!row.read(text, options))
+            return QStringLiteral("invalid value \"%1\" for --%2")
+                .arg(text, QLatin1String(row.name));
+    }
+    if (!options.portName.isEmpty() && !options.linkPath.isEmpty())
+        return QStringLiteral("--link applies to the pseudo-terminal only, not to --port");
+    return QString();
+}
+
+// The first word CLI11 could not place, in plain words; empty when none.
+QString leftoverError(const CLI::App &app)
+{
+    bool optionsEnded = false;
+    for (const std::string &word : app.remaining()) {
+        const QString text = QString::fromStdString(word);
+        if (word == "--" && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && word.size() > 1 && word[0] == '-')
+            return QStringLiteral("unknown option '%1'").arg(text.section(QLatin1Char('='), 0, 0));
+        return QStringLiteral("unexpected argument \"%1\"").arg(text);
+    }
+    return QString();
+}
+
+} // namespace
+
+bool parseSimOptions(const QStringList &arguments, SimOptions &options, QString &message,
+                     bool &helpRequested)
+{
+    helpRequested = false;
+    CLI::App app(kDescription, "ktr450-sim");
+    Declared declared;
+    declareOptions(app, declared);
+
+    // CLI11 takes the words after the program name, last first.
+    const QStringList words = arguments.mid(1);
+    std::vector<std::string> reversed;
+    for (auto it = words.crbegin(); it != words.crend(); ++it)
+        reversed.push_back(it->toStdString());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp &) {
+        helpRequested = true;
+        message = QString::fromStdString(app.help());
+        return false;
+    } catch (const CLI::ParseError &error) {
+        message = QString::fromStdString(error.what());
+        return false;
+    }
+    message = leftoverError(app);
+    if (message.isEmpty())
+        message = readOptions(declared, options);
+    return message.isEmpty();
 }

@@ -160,7 +160,7 @@ void CtlArgumentsTest::usageErrorsSayWhatIsWrong_data()
     QTest::newRow("own elsewhere") << "--port p address --own-protocol"
                                    << "--own-protocol belongs";
     QTest::newRow("interval elsewhere") << "--port p noise --interval 5"
-                                        << "belong to the watch";
+                                        << "belongs to the watch";
     QTest::newRow("extra argument") << "--port p noise 5"
                                     << "unexpected argument '5'";
     QTest::newRow("calibration one value") << "--port p calibration 5"

@@ -345,7 +345,7 @@ void TstSimProcess::badOptionsAreRefused_data()
         << QStringList{"--drop-prob", "1.5"} << "invalid value \"1.5\" for --drop-prob";
     QTest::newRow("link with a port") << QStringList{"--port", "/dev/null", "--link", "x"}
                                       << "--link applies to the pseudo-terminal only";
-    QTest::newRow("unknown option") << QStringList{"--bogus"} << "Unknown option 'bogus'";
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << "unknown option '--bogus'";
 }
 
 void TstSimProcess::badOptionsAreRefused()
