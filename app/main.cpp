@@ -1,3 +1,4 @@
+#include "catalogue.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -22,8 +23,7 @@ int main(int argc, char *argv[])
     // The embedded catalogue turns the sensor's English confirmations into
     // Chinese. Without it the window still starts, untranslated.
     QTranslator translator;
-    translator.load(QStringLiteral(":/ts/zh_CN.qm"));
-    QCoreApplication::installTranslator(&translator);
+    installCatalogue(translator);
 
     MainWindow window;
     window.show();

@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "frame.h"
 #include "modbus.h"
+#include "serialline.h"
 
 #include <QAction>
 #include <QMenu>
@@ -104,20 +105,15 @@ void MainWindow::on_pushButtonOpen_clicked()
         QMessageBox::warning(this, tr("串口错误"), message);
         return;
     }
-    serialPort.setPortName(name);
-    if (!serialPort.open(QIODevice::ReadWrite)) {
-        const QString reason = serialPort.errorString();
-        report(tr("无法打开串口 %1：%2").arg(name, reason));
-        QMessageBox::warning(this, tr("串口错误"), tr("无法打开串口 %1：%2").arg(name, reason));
+    const int baudRate = ui->comboBox_BoudRate->currentText().toInt();
+    QString reason;
+    const LineOpen opened = openLine(serialPort, name, baudRate, reason);
+    if (opened == LineOpen::NotOpened) {
+        const QString message = tr("无法打开串口 %1：%2").arg(name, reason);
+        report(message);
+        QMessageBox::warning(this, tr("串口错误"), message);
         return;
     }
-
-    const int baudRate = ui->comboBox_BoudRate->currentText().toInt();
-    const bool settingsTaken = serialPort.setBaudRate(baudRate, QSerialPort::AllDirections) &&
-                               serialPort.setDataBits(QSerialPort::Data8) &&
-                               serialPort.setParity(QSerialPort::NoParity) &&
-                               serialPort.setStopBits(QSerialPort::OneStop) &&
-                               serialPort.setFlowControl(QSerialPort::NoFlowControl);
 
     ui->pushButtonOpen->setEnabled(false);
     ui->pushButtonClose->setEnabled(true);
@@ -127,13 +123,12 @@ void MainWindow::on_pushButtonOpen_clicked()
     // taken for one asked on this link.
     lowerAllPending(pendingReplies);
 
-    if (settingsTaken) {
+    if (opened == LineOpen::Opened) {
         report(tr("串口 %1 已打开，%2 波特").arg(name).arg(baudRate));
     } else {
         // The port works, but not with the asked settings: say so rather
         // than let the technician wonder about garbled replies.
-        const QString warning =
-            tr("串口 %1 已打开，但线路设置未被接受：%2").arg(name, serialPort.errorString());
+        const QString warning = tr("串口 %1 已打开，但线路设置未被接受：%2").arg(name, reason);
         report(warning);
         ui->textEdit->append(warning);
     }

@@ -12,6 +12,8 @@
 // request's own time on the wire and the silence after it (plus one character,
 // since a paced reply is complete once its last byte starts). The second is
 // the figure to hold against the wire limit.
+#include "simprocess.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -31,36 +33,6 @@ struct Rate {
     int readings = 0;
     double seconds = 0;
     double perSecond() const { return seconds > 0 ? readings / seconds : 0; }
-};
-
-class Simulator
-{
-  public:
-    Simulator(const QString &program, const QStringList &options)
-    {
-        process_.setStandardErrorFile(QProcess::nullDevice());
-        process_.start(program, options);
-        if (!process_.waitForStarted(5000))
-            return;
-        QElapsedTimer clock;
-        clock.start();
-        while (!process_.canReadLine() && clock.elapsed() < 5000)
-            process_.waitForReadyRead(100);
-        path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
-    }
-    ~Simulator()
-    {
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(2000);
-        }
-    }
-    QString path() const { return path_; }
-
-  private:
-    QProcess process_;
-    QString path_;
 };
 
 // Runs a polling program for `seconds`, interrupts it as Ctrl-C would, and
@@ -129,7 +101,6 @@ int main(int argc, char *argv[])
         seconds = qMax(1, args.at(at + 1).toInt());
 
     const QString ctl = QStringLiteral(KTR450CTL_PATH);
-    const QString sim = QStringLiteral(KTR450SIM_PATH);
     const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
 
     QTextStream out(stdout);
@@ -162,8 +133,8 @@ int main(int argc, char *argv[])
                                    QStringLiteral("1")};
             if (delay > 0)
                 options << QStringLiteral("--reply-delay") << QString::number(delay);
-            Simulator simulator(sim, options);
-            if (simulator.path().isEmpty()) {
+            SimProcess simulator(options);
+            if (!simulator.waitForPath()) {
                 out << "the simulator did not start\n";
                 return 1;
             }

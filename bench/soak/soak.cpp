@@ -8,6 +8,7 @@
 // --fault sets the split, stray-byte, corrupted-CRC and dropped-reply
 // probabilities alike (default 0.1 each); --split-gap the pause inside a
 // split reply (default 400 ms, longer than a poll).
+#include "catalogue.h"
 #include "windowsoak.h"
 
 #include <QApplication>
@@ -56,8 +57,7 @@ int main(int argc, char *argv[])
 
     // The shipped window runs with its catalogue: confirmations in Chinese.
     QTranslator translator;
-    if (translator.load(QStringLiteral(":/ts/zh_CN.qm")))
-        QCoreApplication::installTranslator(&translator);
+    installCatalogue(translator);
 
     std::printf("soak: %d commands, seed %u, fault probabilities split %.2f (gap %d ms) "
                 "stray %.2f corrupt %.2f drop %.2f\n",

@@ -1,4 +1,5 @@
 // Starts exactly as the tool does, and reports when its window is up.
+#include "catalogue.h"
 #include "mainwindow.h"
 #include "shown.h"
 
@@ -8,8 +9,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QTranslator translator;
-    translator.load(QStringLiteral(":/ts/zh_CN.qm"));
-    QCoreApplication::installTranslator(&translator);
+    installCatalogue(translator);
     MainWindow window;
     return reportWhenShown(app, window);
 }

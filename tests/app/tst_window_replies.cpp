@@ -48,7 +48,7 @@ class WindowRepliesTest : public QObject
 
 void WindowRepliesTest::catalogueIsEmbedded()
 {
-    QFile catalogue(QStringLiteral(":/ts/zh_CN.qm"));
+    QFile catalogue(QString::fromLatin1(kCataloguePath));
     QVERIFY(catalogue.exists());
     QCOMPARE(catalogue.size(), 377);
 }

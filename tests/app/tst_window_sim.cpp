@@ -147,8 +147,7 @@ class WindowSimTest : public QObject
 void WindowSimTest::initTestCase()
 {
     // As the shipped program starts: with its catalogue installed.
-    QVERIFY(translator.load(QStringLiteral(":/ts/zh_CN.qm")));
-    QCoreApplication::installTranslator(&translator);
+    QVERIFY(installCatalogue(translator));
 }
 
 void WindowSimTest::shippedReadButtonsShowTheSimulatorsValues()

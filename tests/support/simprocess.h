@@ -1,14 +1,29 @@
-// Runs the built ktr450-sim for a test: starts it, takes the path it prints,
-// and stops it again. Waits run the event loop, so its log keeps flowing.
+// Runs the built ktr450-sim for a test or a benchmark: starts it, takes the
+// path it prints, and stops it again. Waits run the event loop, so its log
+// keeps flowing and a window under test keeps polling.
 #pragma once
 
+#include "serialline.h"
+
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QSerialPort>
-#include <QtTest>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <signal.h>
 #include <sys/prctl.h>
+
+// Runs the event loop for `ms` milliseconds.
+inline void spin(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 // A child that dies with the test: if the test process crashes or aborts,
 // the kernel ends the simulator too instead of leaving it running.
@@ -21,9 +36,14 @@ class ChildProcess : public QProcess
 class SimProcess
 {
   public:
-    explicit SimProcess(const QStringList &arguments)
+    explicit SimProcess(const QStringList &arguments,
+                        const QString &program = QStringLiteral(KTR450_SIM_PATH))
     {
-        process_.setProgram(QStringLiteral(KTR450_SIM_PATH));
+        // The log goes to a file: nothing has to keep reading it for the
+        // simulator to go on, and it is all there whenever asked for.
+        logPath_ = logDir_.filePath(QStringLiteral("sim.log"));
+        process_.setStandardErrorFile(logPath_);
+        process_.setProgram(program);
         process_.setArguments(arguments);
         process_.start();
     }
@@ -42,13 +62,14 @@ class SimProcess
         clock.start();
         while (!process_.canReadLine() && clock.elapsed() < timeoutMs &&
                process_.state() != QProcess::NotRunning)
-            QTest::qWait(5);
+            spin(5);
         if (!process_.canReadLine())
             return false;
         path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
         return !path_.isEmpty();
     }
     QString path() const { return path_; }
+    bool isRunning() const { return process_.state() == QProcess::Running; }
 
     void command(const QByteArray &line) { process_.write(line + '\n'); }
 
@@ -66,10 +87,10 @@ class SimProcess
         return process_.exitCode();
     }
 
-    QString log()
+    QString log() const
     {
-        log_ += QString::fromLocal8Bit(process_.readAllStandardError());
-        return log_;
+        QFile file(logPath_);
+        return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
     }
     QByteArray output() { return process_.readAllStandardOutput(); }
     // Waits until the log holds `text`: a control command has been taken.
@@ -78,14 +99,15 @@ class SimProcess
         QElapsedTimer clock;
         clock.start();
         while (!log().contains(text) && clock.elapsed() < timeoutMs)
-            QTest::qWait(5);
+            spin(5);
         return log().contains(text);
     }
 
   private:
+    QTemporaryDir logDir_;
+    QString logPath_;
     ChildProcess process_;
     QString path_;
-    QString log_;
 };
 
 // The client end: a QSerialPort on the simulator's path.
@@ -94,14 +116,8 @@ class SimClient
   public:
     explicit SimClient(const QString &path)
     {
-        port_.setPortName(path);
-        if (port_.open(QIODevice::ReadWrite)) {
-            port_.setBaudRate(9600);
-            port_.setDataBits(QSerialPort::Data8);
-            port_.setParity(QSerialPort::NoParity);
-            port_.setStopBits(QSerialPort::OneStop);
-            port_.setFlowControl(QSerialPort::NoFlowControl);
-        }
+        QString error;
+        openLine(port_, path, 9600, error);
     }
     bool isOpen() const { return port_.isOpen(); }
     QString errorString() const { return port_.errorString(); }
@@ -118,7 +134,7 @@ class SimClient
         clock.start();
         QByteArray bytes = port_.readAll();
         while (bytes.size() < count && clock.elapsed() < timeoutMs) {
-            QTest::qWait(2);
+            spin(2);
             bytes += port_.readAll();
         }
         return bytes;

@@ -1,6 +1,7 @@
 // Helpers for tests that drive the real window over a real pseudo-terminal.
 #pragma once
 
+#include "catalogue.h"
 #include "mainwindow.h"
 #include "pseudoterminal.h"
 
@@ -76,8 +77,7 @@ class InstalledCatalogue
 public:
     InstalledCatalogue()
     {
-        loaded = translator_.load(QStringLiteral(":/ts/zh_CN.qm"));
-        QCoreApplication::installTranslator(&translator_);
+        loaded = installCatalogue(translator_);
     }
     ~InstalledCatalogue() { QCoreApplication::removeTranslator(&translator_); }
     bool loaded = false;

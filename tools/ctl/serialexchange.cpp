@@ -1,17 +1,12 @@
 #include "serialexchange.h"
 
 #include "frame.h"
+#include "serialline.h"
 
 #include <chrono>
 #include <thread>
 
 namespace {
-
-// 8 data bits, no parity, one stop bit: ten bit times a character.
-constexpr qint64 kBitsPerCharacter = 10;
-
-// Modbus RTU frames are separated by at least 3.5 character times of silence.
-constexpr qint64 kFrameGapTenths = 35;
 
 int msCeil(qint64 us)
 {
@@ -27,17 +22,7 @@ SerialExchange::SerialExchange()
 
 bool SerialExchange::open(const QString &name, int32_t baud, QString &error)
 {
-    port_.setPortName(name);
-    if (!port_.open(QIODevice::ReadWrite)) {
-        error = port_.errorString();
-        return false;
-    }
-    const bool settingsTaken = port_.setBaudRate(baud) && port_.setDataBits(QSerialPort::Data8) &&
-                               port_.setParity(QSerialPort::NoParity) &&
-                               port_.setStopBits(QSerialPort::OneStop) &&
-                               port_.setFlowControl(QSerialPort::NoFlowControl);
-    if (!settingsTaken) {
-        error = QStringLiteral("line settings not accepted: %1").arg(port_.errorString());
+    if (openLine(port_, name, baud, error) != LineOpen::Opened) {
         port_.close();
         return false;
     }
@@ -49,11 +34,6 @@ bool SerialExchange::open(const QString &name, int32_t baud, QString &error)
 void SerialExchange::close()
 {
     port_.close();
-}
-
-qint64 SerialExchange::characterUs() const
-{
-    return kBitsPerCharacter * 1000000 / qMax<int32_t>(1, baud_);
 }
 
 void SerialExchange::trace(const QString &line) const
@@ -121,13 +101,14 @@ SerialExchange::AttemptEnd SerialExchange::attempt(const QByteArray &request, Re
 
     trace(QStringLiteral("sent: %1").arg(toHexText(request)));
     if (port_.write(request) != request.size() ||
-        !port_.waitForBytesWritten(msCeil(request.size() * characterUs()) + 1000)) {
+        !port_.waitForBytesWritten(msCeil(request.size() * characterUs(baud_)) + 1000)) {
         detail = QStringLiteral("writing to the port failed: %1").arg(port_.errorString());
         return AttemptEnd::PortFailure;
     }
-    const qint64 gapUs = characterUs() * kFrameGapTenths / 10;
+    const qint64 gapUs = frameGapUs(baud_);
     // The timeout runs from the moment the request has left the wire.
-    const qint64 deadlineUs = nowUs() + request.size() * characterUs() + qint64(timeoutMs_) * 1000;
+    const qint64 deadlineUs =
+        nowUs() + request.size() * characterUs(baud_) + qint64(timeoutMs_) * 1000;
     qint64 lastByteUs = nowUs();
 
     for (;;) {

@@ -55,7 +55,6 @@ class SerialExchange
     AttemptEnd attempt(const QByteArray &request, ReplyFramer &framer, QString &detail);
     void keepFrameGap();
     qint64 nowUs() const { return clock_.nsecsElapsed() / 1000; }
-    qint64 characterUs() const;
     void trace(const QString &line) const;
 
     QSerialPort port_;

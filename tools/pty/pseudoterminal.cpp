@@ -20,7 +20,8 @@ qint64 nowMs()
 
 QString systemError(const char *what)
 {
-    return QStringLiteral("%1: %2").arg(QString::fromLatin1(what), QString::fromLocal8Bit(strerror(errno)));
+    return QStringLiteral("%1: %2").arg(QString::fromLatin1(what),
+                                        QString::fromLocal8Bit(strerror(errno)));
 }
 
 } // namespace
@@ -116,23 +117,6 @@ QByteArray PseudoTerminal::read(int count, int timeoutMs)
         pollfd pfd{masterFd_, POLLIN, 0};
         poll(&pfd, 1, int(qMin<qint64>(left, 20)));
         out += readAvailable();
-    }
-    return out;
-}
-
-QByteArray PseudoTerminal::readUntilQuiet(int quietMs, int timeoutMs)
-{
-    QByteArray out = readAvailable();
-    const qint64 deadline = nowMs() + timeoutMs;
-    qint64 lastByte = nowMs();
-    while (masterFd_ >= 0 && nowMs() < deadline && nowMs() - lastByte < quietMs) {
-        pollfd pfd{masterFd_, POLLIN, 0};
-        poll(&pfd, 1, 5);
-        const QByteArray more = readAvailable();
-        if (!more.isEmpty()) {
-            out += more;
-            lastByte = nowMs();
-        }
     }
     return out;
 }

@@ -7,7 +7,7 @@
 
 class PseudoTerminal
 {
-public:
+  public:
     // Opens the pair and puts the line in raw mode. The master is non-blocking.
     // A slave descriptor is kept open as well, so that the master never sees a
     // hang-up while the real user of the slave closes and reopens it.
@@ -27,15 +27,13 @@ public:
     QByteArray readAvailable();
     // Reads until `count` bytes have arrived or `timeoutMs` has passed.
     QByteArray read(int count, int timeoutMs);
-    // Reads until nothing more arrives for `quietMs` (or `timeoutMs` in all).
-    QByteArray readUntilQuiet(int quietMs, int timeoutMs);
 
     // Closes the slave descriptor kept by this object.
     void releaseSlave();
     // Closes the master: the user of the slave sees the peer hang up.
     void closeMaster();
 
-private:
+  private:
     int masterFd_ = -1;
     int slaveFd_ = -1;
     QString slavePath_;

@@ -1,6 +1,7 @@
 #include "line.h"
 
 #include "pseudoterminal.h"
+#include "serialline.h"
 
 #include <QSerialPort>
 #include <QSocketNotifier>
@@ -110,15 +111,8 @@ SerialLine::~SerialLine() = default;
 
 bool SerialLine::open(const QString &name, int baud)
 {
-    port_->setPortName(name);
-    if (!port_->open(QIODevice::ReadWrite)) {
-        error_ = port_->errorString();
-        return false;
-    }
-    if (!port_->setBaudRate(baud) || !port_->setDataBits(QSerialPort::Data8) ||
-        !port_->setParity(QSerialPort::NoParity) || !port_->setStopBits(QSerialPort::OneStop) ||
-        !port_->setFlowControl(QSerialPort::NoFlowControl)) {
-        error_ = QStringLiteral("cannot set %1 baud, 8N1: %2").arg(baud).arg(port_->errorString());
+    const LineOpen opened = openLine(*port_, name, baud, error_);
+    if (opened != LineOpen::Opened) {
         port_->close();
         return false;
     }

@@ -169,7 +169,7 @@ int main(int argc, char *argv[])
     } else {
         auto serial = std::make_unique<SerialLine>();
         if (!serial->open(options.portName, options.realism.baud)) {
-            fail(QStringLiteral("cannot open serial port %1: %2")
+            fail(QStringLiteral("cannot open port %1: %2")
                      .arg(options.portName, serial->errorString()));
             return 1;
         }

@@ -3,15 +3,9 @@
 #include "frame.h"
 #include "framelog.h"
 #include "line.h"
+#include "serialline.h"
 
 #include <QStringList>
-
-namespace {
-
-// 8 data bits, no parity, one stop bit: ten bit times a character.
-constexpr qint64 kBitsPerCharacter = 10;
-
-} // namespace
 
 ReplySender::ReplySender(Line *line, const LineRealism &realism, uint32_t seed, QObject *parent)
     : QObject(parent), line_(line), realism_(realism), rng_(seed)
@@ -87,7 +81,7 @@ void ReplySender::enqueue(const Chunk &chunk)
 
 void ReplySender::pump()
 {
-    const qint64 byteUs = kBitsPerCharacter * 1000000 / qMax(1, realism_.baud);
+    const qint64 byteUs = characterUs(realism_.baud);
     for (;;) {
         if (current_.isEmpty()) {
             if (queue_.isEmpty())

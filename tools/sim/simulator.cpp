@@ -4,6 +4,7 @@
 #include "frame.h"
 #include "framelog.h"
 #include "line.h"
+#include "serialline.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ namespace {
 // writer for some milliseconds, so the gap is never taken below 20 ms.
 int frameGapMs(int baud)
 {
-    return qMax(20, (35 * 1000 + baud - 1) / baud);
+    return int(qMax<qint64>(20, (frameGapUs(baud) + 999) / 1000));
 }
 
 int calibrationOffset(uint16_t offsetRegister)

@@ -1,6 +1,8 @@
 // The built ktr450ctl against the sensor simulator over a pseudo-terminal:
 // every command, every exit status, and the line faults the simulator
 // injects on request.
+#include "simprocess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -13,7 +15,6 @@
 namespace {
 
 const QString kCtl = QStringLiteral(KTR450CTL_PATH);
-const QString kSim = QStringLiteral(KTR450SIM_PATH);
 
 const QString kNoiseRequest = QStringLiteral("00 04 00 00 00 01 30 1b");
 
@@ -24,61 +25,32 @@ struct CtlRun {
     QStringList lines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 };
 
-// One simulator for one test: started on a fresh pseudo-terminal, its frame
-// log kept in a file (a pipe nobody reads would stall it), stopped at the end.
-class Simulator
+// One simulator for one test, with a fixed seed; stopped at the end.
+class Simulator : public SimProcess
 {
   public:
     explicit Simulator(const QStringList &options)
+        : SimProcess(QStringList{QStringLiteral("--seed"), QStringLiteral("7")} + options)
     {
-        logPath_ = dir_.filePath(QStringLiteral("sim.log"));
-        process_.setStandardErrorFile(logPath_);
-        process_.start(kSim, QStringList{QStringLiteral("--seed"), QStringLiteral("7")} + options);
-        if (!process_.waitForStarted(5000))
-            return;
-        QElapsedTimer clock;
-        clock.start();
-        while (!process_.canReadLine() && clock.elapsed() < 5000)
-            process_.waitForReadyRead(100);
-        path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
+        waitForPath();
     }
-
-    ~Simulator() { stop(); }
-
-    QString path() const { return path_; }
-    bool isRunning() const { return process_.state() == QProcess::Running; }
 
     void stop()
     {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(2000);
-        }
+        if (isRunning())
+            terminate();
     }
 
     // Requests the simulator logged as received that contain `frame`.
     int received(const QString &frame) const
     {
-        QFile file(logPath_);
-        if (!file.open(QIODevice::ReadOnly))
-            return 0;
         int count = 0;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            const QString text = QString::fromLocal8Bit(line);
-            if (text.startsWith(QLatin1String("RX ")) && text.contains(frame))
+        for (const QString &line : log().split(QLatin1Char('\n'))) {
+            if (line.startsWith(QLatin1String("RX ")) && line.contains(frame))
                 ++count;
         }
         return count;
     }
-
-  private:
-    QTemporaryDir dir_;
-    QString logPath_;
-    QProcess process_;
-    QString path_;
 };
 
 CtlRun ctl(const QStringList &arguments)
@@ -158,7 +130,7 @@ class CtlEndToEndTest : public QObject
 void CtlEndToEndTest::initTestCase()
 {
     QVERIFY2(QFile::exists(kCtl), qPrintable(kCtl));
-    QVERIFY2(QFile::exists(kSim), qPrintable(kSim));
+    QVERIFY2(QFile::exists(QStringLiteral(KTR450_SIM_PATH)), KTR450_SIM_PATH);
 }
 
 void CtlEndToEndTest::everyReadPrintsTheWindowsFormat()

@@ -327,7 +327,7 @@ void TstSimProcess::missingPortIsReportedClearly()
     QCOMPARE(sim.finish(), 1);
     QCOMPARE(sim.output(), QByteArray());
     QVERIFY2(sim.log().contains(
-                 QLatin1String("cannot open serial port /nonexistent: No such file or directory")),
+                 QLatin1String("cannot open port /nonexistent: No such file or directory")),
              qPrintable(sim.log()));
 }
 
