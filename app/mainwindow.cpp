@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "frame.h"
 #include "modbus.h"
+#include "replytexts.h"
 #include "serialline.h"
 
 #include <QAction>
@@ -477,7 +478,7 @@ void MainWindow::applyReplyActions(const QVector<ReplyAction> &actions)
             break;
         }
         case ReplyAction::WriteConfirmed:
-            ui->textEdit->append(confirmationText(action));
+            ui->textEdit->append(writeConfirmationText(action.registerNumber, action.value));
             break;
         }
     }
@@ -535,14 +536,6 @@ QString MainWindow::refusalText(const ReplyAction &action) const
     return tr("传感器拒绝了请求“%1”：%2（异常码 %3）")
         .arg(request, meaning)
         .arg(action.exceptionCode, 2, 16, QLatin1Char('0'));
-}
-
-QString MainWindow::confirmationText(const ReplyAction &action) const
-{
-    if (action.registerNumber == reg::kDeviceAddr)
-        return tr("传感器确认：设备地址已设为 %1").arg(QString::number(action.value & 0xFF, 16));
-    const int range = (action.registerNumber - reg::kCalibrateRange0) / reg::kCalibrationCount;
-    return tr("传感器确认：已写入校准范围 %1 的数值校准和比例校准").arg(range);
 }
 
 void MainWindow::setFieldText(Field field, const QString &text)

@@ -74,7 +74,6 @@ class MainWindow : public QMainWindow
     void setFieldText(Field field, const QString &text);
     QString queryName(Query query) const;
     QString refusalText(const ReplyAction &action) const;
-    QString confirmationText(const ReplyAction &action) const;
 
     Ui::MainWindow *ui;
     QSerialPort serialPort;

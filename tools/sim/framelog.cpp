@@ -9,6 +9,8 @@ namespace framelog {
 
 namespace {
 
+bool enabled = true;
+
 QString now()
 {
     return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
@@ -16,6 +18,8 @@ QString now()
 
 void writeLine(const QString &line)
 {
+    if (!enabled)
+        return;
     std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
     std::fflush(stderr);
 }
@@ -34,6 +38,11 @@ void frame(const char *direction, const QByteArray &bytes, const QString &note)
 void message(const QString &text)
 {
     writeLine(QStringLiteral("-- %1 %2").arg(now(), text));
+}
+
+void setEnabled(bool on)
+{
+    enabled = on;
 }
 
 } // namespace framelog

@@ -10,5 +10,8 @@ namespace framelog {
 
 void frame(const char *direction, const QByteArray &bytes, const QString &note = QString());
 void message(const QString &text);
+// On by default; a program that runs the simulator inside itself may not
+// want its log.
+void setEnabled(bool enabled);
 
 } // namespace framelog

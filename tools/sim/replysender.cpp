@@ -36,9 +36,14 @@ void ReplySender::sendReply(const QByteArray &frame, Request::Kind kind, const Q
     const uint32_t strayByte = rng_() & 0xFF;
     const int splitAt = 1 + int(rng_() % uint32_t(qMax(1, frame.size() - 1)));
 
+    SentReply sent;
+    sent.dropped = drop;
+    sent.split = split && !drop;
     if (drop) {
         notes << QStringLiteral("fault: dropped, not sent");
         framelog::frame("TX", frame, notes.join(QStringLiteral("; ")));
+        sent.frame = frame;
+        emit replied(sent);
         return;
     }
     QByteArray bytes = frame;
@@ -49,13 +54,17 @@ void ReplySender::sendReply(const QByteArray &frame, Request::Kind kind, const Q
         bytes[at] = char(uint8_t(bytes[at]) ^ 0xFF);
         notes << (kind == Request::Own ? QStringLiteral("fault: checksum corrupted")
                                        : QStringLiteral("fault: CRC corrupted"));
+        sent.corrupt = true;
     }
+    sent.frame = bytes;
     int gap = realism_.replyDelayMs;
     if (stray) {
         const QByteArray strayBytes(1, char(strayByte));
         enqueue({strayBytes, gap, strayBytes, QStringLiteral("fault: stray byte")});
         gap = 0;
+        sent.stray = strayBytes;
     }
+    emit replied(sent);
     if (split) {
         notes << QStringLiteral("fault: split after %1 bytes, %2 ms gap")
                      .arg(splitAt)

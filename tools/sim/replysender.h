@@ -26,6 +26,15 @@ struct LineRealism {
     double dropProbability = 0.0;
 };
 
+// A reply as it went on the line, faults and all, for whoever watches.
+struct SentReply {
+    QByteArray frame; // as sent: a corrupted CRC or checksum included
+    QByteArray stray; // a stray byte sent in front of it
+    bool dropped = false;
+    bool corrupt = false;
+    bool split = false;
+};
+
 class ReplySender : public QObject
 {
     Q_OBJECT
@@ -39,6 +48,10 @@ class ReplySender : public QObject
     void sendUnsolicited(const QByteArray &frame, const QString &note);
 
     bool idle() const { return queue_.isEmpty() && current_.isEmpty(); }
+
+  signals:
+    // Each reply, when it is queued for the line (or dropped).
+    void replied(const SentReply &reply);
 
   private:
     struct Chunk {

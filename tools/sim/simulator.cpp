@@ -30,6 +30,7 @@ Simulator::Simulator(Line *line, const SimOptions &options, QObject *parent)
       sender_(line, options.realism, options.seed ^ 0x9E3779B9u)
 {
     connect(line, &Line::received, this, &Simulator::onReceived);
+    connect(&sender_, &ReplySender::replied, this, &Simulator::replied);
     idleTimer_.setSingleShot(true);
     idleTimer_.setInterval(frameGapMs(options.realism.baud));
     connect(&idleTimer_, &QTimer::timeout, this, &Simulator::onLineIdle);
@@ -63,6 +64,7 @@ void Simulator::respond(const QVector<Request> &requests)
         framelog::frame("RX", dropped, QStringLiteral("ignored: no valid frame"));
     for (const Request &request : requests) {
         const SensorModel::Answer answer = model_.handle(request);
+        emit requestTaken(request, !answer.reply.isEmpty());
         if (answer.reply.isEmpty()) {
             framelog::frame("RX", request.bytes, QStringLiteral("ignored: ") + answer.note);
             continue;

@@ -23,8 +23,15 @@ class Simulator : public QObject
     QString command(const QString &line);
     QString stateText() const;
 
+    const SensorModel &model() const { return model_; }
+    // Whether replies are still queued or going out on the line.
+    bool sending() const { return !sender_.idle(); }
+
   signals:
     void quitRequested();
+    // Each whole request taken from the line, and whether the sensor answers it.
+    void requestTaken(const Request &request, bool answered);
+    void replied(const SentReply &reply);
 
   private:
     void onReceived(const QByteArray &bytes);

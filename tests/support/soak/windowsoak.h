@@ -1,18 +1,19 @@
 // A soak run of the window against the simulator with faults on its line:
 // random button presses, one at a time, each judged by what the window shows.
 //
-// The simulator logs every reply it sends and the fault it injected into it,
-// so each command is judged in one of two ways:
+// The simulator runs inside this process on a pseudo-terminal and reports
+// every request it takes and every reply it sends, with the fault injected
+// into it, so each command is judged in one of two ways:
 //  - clean replies: what the window shows must equal the simulator's value,
-//    known from a model of its settings that follows every write;
+//    taken from the simulator's own model of the sensor;
 //  - faulted replies (split, stray byte, corrupted CRC, dropped): whatever
-//    the window shows must come from bytes that were on the line, decoded
-//    from the start of some contiguous run of them; a value that needs bytes
-//    that never came (a zero in place of a missing byte) is "unexplained".
+//    the window shows must be what the window's decoder makes of some
+//    contiguous run of the bytes that were on the line; a value that needs
+//    bytes that never came is "unexplained".
 // The pending-reply flags are reset between commands, so a reply is only
 // ever read for the query that drew it.
 //
-// Needs a QApplication. Starts its own simulator process and window.
+// Needs a QApplication. Makes its own simulator and window.
 #pragma once
 
 #include <QString>
