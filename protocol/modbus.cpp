@@ -56,7 +56,7 @@ QByteArray readReply(uint8_t slave, uint8_t function, const QVector<uint16_t> &v
 
 QByteArray writeEcho(const QByteArray &request)
 {
-    QByteArray frame = request.left(6);
+    QByteArray frame = request.left(kWriteEchoSize - kCrcSize);
     appendModbusCrc(frame);
     return frame;
 }
@@ -73,18 +73,18 @@ QByteArray exceptionReply(uint8_t slave, uint8_t function, uint8_t exceptionCode
 
 int requestLength(const QByteArray &head)
 {
-    if (head.size() < 2)
+    if (head.size() <= kFunctionOffset)
         return 0;
-    switch (uint8_t(head[1])) {
+    switch (uint8_t(head[kFunctionOffset])) {
     case kReadHolding:
     case kReadInput:
     case kWriteSingle:
         return kReadRequestSize;
     case kWriteMultiple:
         // Slave, function, register, count, byte count, the values, CRC.
-        if (head.size() < 7)
+        if (head.size() <= kWriteByteCountOffset)
             return 0;
-        return 7 + uint8_t(head[6]) + kCrcSize;
+        return kWriteDataOffset + uint8_t(head[kWriteByteCountOffset]) + kCrcSize;
     default:
         return -1;
     }
@@ -92,9 +92,9 @@ int requestLength(const QByteArray &head)
 
 int replyLength(const QByteArray &head)
 {
-    if (head.size() < 2)
+    if (head.size() <= kFunctionOffset)
         return 0;
-    const uint8_t function = uint8_t(head[1]);
+    const uint8_t function = uint8_t(head[kFunctionOffset]);
     switch (function & ~kExceptionBit) {
     case kReadHolding:
     case kReadInput:
@@ -109,9 +109,9 @@ int replyLength(const QByteArray &head)
     switch (function) {
     case kReadHolding:
     case kReadInput:
-        if (head.size() < 3)
+        if (head.size() <= kByteCountOffset)
             return 0;
-        return kReadReplyHeaderSize + uint8_t(head[2]) + kCrcSize;
+        return kReadReplyHeaderSize + uint8_t(head[kByteCountOffset]) + kCrcSize;
     case kWriteSingle:
     case kWriteMultiple:
         return kWriteEchoSize;
