@@ -239,13 +239,24 @@ void CtlEndToEndTest::watchPrintsTimestampedCsvOrJsonLines()
 
     const CtlRun json = ctl(sim, QStringLiteral("--json watch noise --interval 0 --count 2"));
     QCOMPARE(json.status, 0);
-    QCOMPARE(json.lines().size(), 2);
-    for (const QString &text : json.lines()) {
+    QCOMPARE(json.lines().size(), 3);
+    for (const QString &text : json.lines().mid(0, 2)) {
         const QJsonObject object = QJsonDocument::fromJson(text.toUtf8()).object();
         QCOMPARE(object.value(QStringLiteral("noise")).toDouble(), 45.6);
         QVERIFY2(object.value(QStringLiteral("time")).toString().endsWith(QLatin1Char('Z')),
                  qPrintable(text));
     }
+    // The statistics end the stream: a last JSON object, or text on standard
+    // error, so the CSV lines stay clean.
+    const QJsonObject statistics = QJsonDocument::fromJson(json.lines().last().toUtf8())
+                                       .object()
+                                       .value(QStringLiteral("statistics"))
+                                       .toObject();
+    QCOMPARE(statistics.value(QStringLiteral("count")).toInt(), 2);
+    QCOMPARE(statistics.value(QStringLiteral("leq")).toDouble(), 45.6);
+    QVERIFY2(csv.err.contains(QStringLiteral("statistics of 3 readings")) &&
+                 csv.err.contains(QStringLiteral("Leq       45.60 dB")),
+             qPrintable(csv.err));
 }
 
 void CtlEndToEndTest::watchGoesOnAfterFailedReadings()
@@ -279,6 +290,10 @@ void CtlEndToEndTest::watchStopsCleanlyWhenInterrupted()
     const QString out = QString::fromUtf8(watch.readAllStandardOutput());
     QVERIFY2(out.endsWith(QLatin1Char('\n')), qPrintable(out));
     QVERIFY2(out.count(QLatin1Char('\n')) >= 2, qPrintable(out));
+    const QString err = QString::fromUtf8(watch.readAllStandardError());
+    QVERIFY2(
+        err.contains(QStringLiteral("statistics of %1 readings").arg(out.count(QLatin1Char('\n')))),
+        qPrintable(err));
 }
 
 void CtlEndToEndTest::helpDocumentsEveryCommandWithAnExample()
