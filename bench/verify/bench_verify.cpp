@@ -154,7 +154,7 @@ int main(int argc, char *argv[])
     QTemporaryDir scratch;
     const QString dir = keep.isEmpty() ? scratch.path() : keep;
     const CertificateData data = certificateFor(
-        identity, settings, lastRun, QDateTime::currentDateTime(), QStringLiteral("bench"));
+        identity, settings, lastRun, QDateTime::currentDateTime(), QStringLiteral(KTR450_VERSION));
     QString error;
     const QString pdf = dir + QStringLiteral("/certificate.pdf");
     const QString svg = dir + QStringLiteral("/chart.svg");
