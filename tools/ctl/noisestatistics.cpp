@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 const char *const kPercentileRule =
     "Lx is the level exceeded x % of the time, the (100 - x)th percentile of the "
@@ -14,9 +15,10 @@ double energyMean(const QVector<double> &levels)
         return 0.0;
     // Relative to the loudest reading, so that 10^(L/10) cannot overflow.
     const double top = *std::max_element(levels.cbegin(), levels.cend());
-    double sum = 0.0;
-    for (double level : levels)
-        sum += std::pow(10.0, (level - top) / 10.0);
+    const double sum =
+        std::accumulate(levels.cbegin(), levels.cend(), 0.0, [top](double total, double level) {
+            return total + std::pow(10.0, (level - top) / 10.0);
+        });
     return top + 10.0 * std::log10(sum / levels.size());
 }
 
@@ -70,14 +72,12 @@ NoiseStatistics noiseStatistics(const QVector<LevelSample> &samples)
     stats.durationSeconds = samples.last().seconds - samples.first().seconds;
     stats.minimum = *std::min_element(levels.cbegin(), levels.cend());
     stats.maximum = *std::max_element(levels.cbegin(), levels.cend());
-    double sum = 0.0;
-    for (double level : levels)
-        sum += level;
-    stats.mean = sum / stats.count;
+    stats.mean = std::accumulate(levels.cbegin(), levels.cend(), 0.0) / stats.count;
     if (stats.count > 1) {
-        double squares = 0.0;
-        for (double level : levels)
-            squares += (level - stats.mean) * (level - stats.mean);
+        const double mean = stats.mean;
+        const double squares = std::accumulate(
+            levels.cbegin(), levels.cend(), 0.0,
+            [mean](double total, double level) { return total + (level - mean) * (level - mean); });
         stats.standardDeviation = std::sqrt(squares / (stats.count - 1));
     }
     stats.leq = energyMean(levels);
