@@ -61,6 +61,9 @@ QChart *makeChart(const CertificateData &data)
 
     auto *band = new QAreaSeries(levelLine(data.reference + data.tolerance, until),
                                  levelLine(data.reference - data.tolerance, until));
+    // The area series does not own its edges; they go with it.
+    band->upperSeries()->setParent(band);
+    band->lowerSeries()->setParent(band);
     band->setName(QStringLiteral("容差带 Tolerance band"));
     band->setBrush(QColor(0x4c, 0xaf, 0x50, 60));
     band->setPen(QPen(QColor(0x4c, 0xaf, 0x50), 1));
