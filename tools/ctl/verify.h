@@ -21,6 +21,15 @@ struct VerifySettings {
     QString recordPath;     // CSV of every reading; empty for none
 };
 
+// The verify command as the command line gives it: the run, and the files
+// the verdict goes into.
+struct VerifyCommandOptions {
+    VerifySettings settings;
+    QString pdfPath; // the certificate; empty for none
+    QString svgPath; // the chart alone
+    QString pngPath;
+};
+
 struct TimedReading {
     QDateTime time; // UTC
     LevelSample sample;

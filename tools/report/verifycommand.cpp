@@ -6,6 +6,7 @@
 #include "sensoridentity.h"
 #include "verifycertificate.h"
 
+#include <QApplication>
 #include <cstring>
 
 namespace {
@@ -26,6 +27,11 @@ QString plan(const VerifySettings &settings)
 bool writeFiles(const VerifyCommandOptions &options, const CertificateData &data,
                 const std::function<void(const QString &)> &emitError)
 {
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        emitError(QStringLiteral("cannot draw the chart: the program started without a "
+                                 "QApplication"));
+        return false;
+    }
     bool ok = true;
     QString error;
     if (!options.pdfPath.isEmpty() && !writeCertificatePdf(data, options.pdfPath, error)) {

@@ -9,13 +9,6 @@
 #include <QString>
 #include <functional>
 
-struct VerifyCommandOptions {
-    VerifySettings settings;
-    QString pdfPath; // the certificate; empty for none
-    QString svgPath; // the chart alone
-    QString pngPath;
-};
-
 // The exit status: 0 PASS, kExitFail FAIL, kExitFile when a file asked for
 // cannot be written (after the verdict has been printed), or the status of
 // the command that failed on the line.
