@@ -303,29 +303,39 @@ void CtlEndToEndTest::watchStopsCleanlyWhenInterrupted()
 void CtlEndToEndTest::verifyJudgesLeqAndWritesTheCertificate_data()
 {
     QTest::addColumn<QString>("reference");
+    QTest::addColumn<QString>("pdfName");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("verdict");
     QTest::newRow("94.2 dB passes at 94.0 +- 0.5")
-        << QStringLiteral("94.0") << 0 << QStringLiteral("PASS");
+        << QStringLiteral("94.0") << QStringLiteral("c.pdf") << 0 << QStringLiteral("PASS");
     QTest::newRow("94.2 dB fails at 95.0 +- 0.5")
-        << QStringLiteral("95.0") << 5 << QStringLiteral("FAIL");
+        << QStringLiteral("95.0") << QStringLiteral("c.pdf") << 5 << QStringLiteral("FAIL");
+    QTest::newRow("certificate that cannot be written is status 6 after the verdict")
+        << QStringLiteral("94.0") << QStringLiteral("no-such-folder/c.pdf") << 6
+        << QStringLiteral("PASS");
 }
 
 void CtlEndToEndTest::verifyJudgesLeqAndWritesTheCertificate()
 {
     QFETCH(QString, reference);
+    QFETCH(QString, pdfName);
     QFETCH(int, status);
     QFETCH(QString, verdict);
     Simulator sim({QStringLiteral("--noise"), QStringLiteral("94.2"), QStringLiteral("--drift"),
                    QStringLiteral("0")});
     QTemporaryDir dir;
-    const QString pdf = dir.filePath(QStringLiteral("certificate.pdf"));
+    const QString pdf = dir.filePath(pdfName);
     const CtlRun run = ctl(sim, QStringLiteral("verify --reference %1 --tolerance 0.5 --count 20 "
                                                "--pdf %2")
                                     .arg(reference, pdf));
     QVERIFY2(run.status == status, qPrintable(describe(run)));
     QVERIFY2(run.lines().last() == verdict, qPrintable(describe(run)));
     QVERIFY2(run.out.contains(QStringLiteral("Leq       94.20 dB")), qPrintable(describe(run)));
+    if (status == 6) {
+        QVERIFY2(run.err.contains(QStringLiteral("cannot write %1").arg(pdf)),
+                 qPrintable(describe(run)));
+        return;
+    }
 
     QProcess pdftotext;
     pdftotext.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
