@@ -12,6 +12,8 @@
 #include "modbus.h"
 #include "sensor.h"
 #include "sensoridentity.h"
+#include "serialline.h"
+#include "simprocess.h"
 #include "verify.h"
 #include "verifycertificate.h"
 
@@ -25,50 +27,21 @@
 
 namespace {
 
-// Modbus RTU ends every frame with 3.5 characters of silence.
-constexpr double kSilenceCharacters = 3.5;
-constexpr int kBitsPerCharacter = 10; // start, 8 data, stop
-
 int requestCharacters()
 {
     return modbus::readRequest(1, modbus::kReadInput, reg::kNoise, 1).size();
 }
 
-double charactersPerReading()
+int replyCharacters()
 {
-    const int reply = modbus::readReply(1, modbus::kReadInput, {0}).size();
-    return requestCharacters() + reply + 2 * kSilenceCharacters;
+    return modbus::readReply(1, modbus::kReadInput, {0}).size();
 }
 
-class Simulator
+// Request, reply and the silence after each, in microseconds of the line.
+qint64 wireUsPerReading(qint32 baud)
 {
-  public:
-    explicit Simulator(const QStringList &options)
-    {
-        process_.setStandardErrorFile(QProcess::nullDevice());
-        process_.start(QStringLiteral(KTR450SIM_PATH), options);
-        if (!process_.waitForStarted(5000))
-            return;
-        QElapsedTimer clock;
-        clock.start();
-        while (!process_.canReadLine() && clock.elapsed() < 5000)
-            process_.waitForReadyRead(100);
-        path_ = QString::fromLocal8Bit(process_.readLine()).trimmed();
-    }
-    ~Simulator()
-    {
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(2000);
-        }
-    }
-    QString path() const { return path_; }
-
-  private:
-    QProcess process_;
-    QString path_;
-};
+    return (requestCharacters() + replyCharacters()) * characterUs(baud) + 2 * frameGapUs(baud);
+}
 
 double millisecondsOf(const std::function<bool()> &job, int runs)
 {
@@ -99,10 +72,9 @@ int main(int argc, char *argv[])
     }
 
     QTextStream out(stdout);
-    const double characters = charactersPerReading();
     out << "verify against ktr450-sim --line-rate --noise 94.2 --drift 0.3, " << seconds
-        << " s a run\nwire limit: " << characters << " characters x " << kBitsPerCharacter
-        << " bits a reading\n\n"
+        << " s a run\nwire limit: " << requestCharacters() << " + " << replyCharacters()
+        << " characters and two frame gaps a reading\n\n"
         << QStringLiteral("%1 %2 %3 %4 %5\n")
                .arg(QStringLiteral("baud"), -5)
                .arg(QStringLiteral("request time"), -13)
@@ -118,18 +90,17 @@ int main(int argc, char *argv[])
     settings.durationMs = seconds * 1000;
     SensorIdentity identity;
     for (int baud : {9600, 2400}) {
-        const double limit = baud / (characters * kBitsPerCharacter);
-        const double characterMs = 1000.0 * kBitsPerCharacter / baud;
-        const int requestMs =
-            int(std::lround((requestCharacters() + kSilenceCharacters + 1) * characterMs));
-        Simulator sim({QStringLiteral("--line-rate"), QStringLiteral("--baud"),
-                       QString::number(baud), QStringLiteral("--noise"), QStringLiteral("94.2"),
-                       QStringLiteral("--drift"), QStringLiteral("0.3"), QStringLiteral("--seed"),
-                       QStringLiteral("1"), QStringLiteral("--reply-delay"),
-                       QString::number(requestMs)});
+        const double limit = 1e6 / wireUsPerReading(baud);
+        const int requestMs = int(std::lround(
+            ((requestCharacters() + 1) * characterUs(baud) + frameGapUs(baud)) / 1000.0));
+        SimProcess sim({QStringLiteral("--line-rate"), QStringLiteral("--baud"),
+                        QString::number(baud), QStringLiteral("--noise"), QStringLiteral("94.2"),
+                        QStringLiteral("--drift"), QStringLiteral("0.3"), QStringLiteral("--seed"),
+                        QStringLiteral("1"), QStringLiteral("--reply-delay"),
+                        QString::number(requestMs)});
         SerialExchange exchange;
         QString error;
-        if (sim.path().isEmpty() || !exchange.open(sim.path(), baud, error)) {
+        if (!sim.waitForPath() || !exchange.open(sim.path(), baud, error)) {
             out << "cannot reach the simulator: " << error << "\n";
             return 1;
         }
