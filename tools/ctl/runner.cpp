@@ -14,21 +14,6 @@
 
 namespace {
 
-int statusFor(ExchangeResult::Outcome outcome)
-{
-    switch (outcome) {
-    case ExchangeResult::Replied:
-        return kExitSuccess;
-    case ExchangeResult::NoReply:
-        return kExitNoReply;
-    case ExchangeResult::BadReply:
-        return kExitBadReply;
-    case ExchangeResult::PortFailure:
-        return kExitPort;
-    }
-    return kExitBadReply;
-}
-
 // Sleeps until `untilMs` on `clock`, waking early when `stop` is set.
 void sleepUntil(const QElapsedTimer &clock, qint64 untilMs, const std::atomic<bool> &stop)
 {
@@ -61,6 +46,21 @@ void emitStatistics(const QVector<LevelSample> &samples, bool json,
 }
 
 } // namespace
+
+int statusFor(ExchangeResult::Outcome outcome)
+{
+    switch (outcome) {
+    case ExchangeResult::Replied:
+        return kExitSuccess;
+    case ExchangeResult::NoReply:
+        return kExitNoReply;
+    case ExchangeResult::BadReply:
+        return kExitBadReply;
+    case ExchangeResult::PortFailure:
+        return kExitPort;
+    }
+    return kExitBadReply;
+}
 
 RunResult runCommand(SerialExchange &exchange, const CtlCommand &command, uint8_t slave, bool json)
 {

@@ -14,6 +14,9 @@ struct RunResult {
     QString error;  // for standard error, plain words
 };
 
+// The exit status for how a transaction ended.
+int statusFor(ExchangeResult::Outcome outcome);
+
 // One transaction: request, reply, checks, reading.
 RunResult runCommand(SerialExchange &exchange, const CtlCommand &command, uint8_t slave, bool json);
 

@@ -2,6 +2,7 @@
 
 #include "ctloutput.h"
 #include "readingrecord.h"
+#include "runner.h"
 #include "sensorcommands.h"
 #include "statisticsoutput.h"
 
@@ -15,21 +16,6 @@ namespace {
 // Levels come in tenths of a dB; a limit met exactly must not fail on the
 // rounding of a double.
 constexpr double kSlackDb = 1e-9;
-
-int statusFor(ExchangeResult::Outcome outcome)
-{
-    switch (outcome) {
-    case ExchangeResult::Replied:
-        return kExitSuccess;
-    case ExchangeResult::NoReply:
-        return kExitNoReply;
-    case ExchangeResult::BadReply:
-        return kExitBadReply;
-    case ExchangeResult::PortFailure:
-        return kExitPort;
-    }
-    return kExitBadReply;
-}
 
 bool moreToRead(const VerifySettings &settings, int taken, const QElapsedTimer &clock)
 {
