@@ -9,6 +9,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 build="${KTR450_BUILD_DIR:-$here/build}"
 
 packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools libcli11-dev
+          libqt5charts5-dev libqt5svg5-dev help2man man-db poppler-utils
           fonts-wqy-microhei xvfb xauth mbpoll dpkg-dev file cppcheck desktop-file-utils)
 harden_packages=(clang libclang-rt-14-dev)
 

@@ -2,7 +2,8 @@
 # The Debian package, built with CPack from a build tree and checked from the
 # outside with dpkg-deb, the way a user's system sees it.
 #   test_package.sh build    BUILD_DIR WORK_DIR   build the .deb into WORK_DIR and unpack it
-#   test_package.sh contents BUILD_DIR WORK_DIR   programs, menu entry and icon are in it
+#   test_package.sh contents BUILD_DIR WORK_DIR   programs, manual pages, completion, copyright,
+#                                                 menu entry and icon are in it
 #   test_package.sh depends  BUILD_DIR WORK_DIR   Depends names the libraries the programs link
 #   test_package.sh starts   BUILD_DIR WORK_DIR   the unpacked tool starts and keeps running
 set -euo pipefail
@@ -53,17 +54,34 @@ check_contents() {
                   /usr/share/icons/hicolor/scalable/apps/ktr450-config.svg; do
         grep -qx "$wanted" <<< "$paths" || fail "$wanted is not in the package"
     done
-    # The simulator and the companion ship whenever the build made them.
+    # The simulator and the companion ship whenever the build made them, each
+    # with its manual page, which must render.
+    local name page
     for program in tools/sim/ktr450-sim tools/ctl/ktr450ctl; do
         if [ -x "$build/$program" ]; then
-            grep -qx "/usr/bin/$(basename "$program")" <<< "$paths" \
-                || fail "$(basename "$program") was built but is not in the package"
+            name="$(basename "$program")"
+            grep -qx "/usr/bin/$name" <<< "$paths" || fail "$name was built but is not in the package"
+            page="/usr/share/man/man1/$name.1.gz"
+            grep -qx "$page" <<< "$paths" || fail "$name was built but its manual page is not in the package"
+            MANWIDTH=80 man -P cat -l "$work/root$page" 2> "$work/man.err" | grep -q "^NAME" \
+                || { cat "$work/man.err" >&2; fail "the manual page of $name does not render"; }
         fi
     done
+    local copyright="$work/root/usr/share/doc/ktr450-tools/copyright"
+    [ -f "$copyright" ] || fail "no copyright file at /usr/share/doc/ktr450-tools/copyright"
+    grep -q '^License: GPL-3.0-or-later' "$copyright" || fail "the copyright file names no licence"
+    if [ -x "$build/tools/ctl/ktr450ctl" ]; then
+        local completion="$work/root/usr/share/bash-completion/completions/ktr450ctl"
+        [ -f "$completion" ] || fail "no bash completion for ktr450ctl"
+        local offered
+        offered="$(bash -c 'source "$1"; COMP_WORDS=(ktr450ctl --port ttyUSB0 ver); COMP_CWORD=3
+                            _ktr450ctl; echo "${COMPREPLY[*]}"' _ "$completion")"
+        [ "$offered" = "version verify" ] || fail "completing 'ver' offers [$offered]"
+    fi
     # Only files of a desktop package's layout: nothing outside /usr, no
     # headers, static libraries or test programs.
     local stray
-    stray="$(grep -v -E '^(/usr|/usr/bin(/ktr450[-a-z]*)?|/usr/share(/applications(/.*\.desktop)?|/icons(/hicolor(/scalable(/apps(/.*\.svg)?)?)?)?)?)?$' <<< "$paths" || true)"
+    stray="$(grep -v -E '^(/usr|/usr/bin(/ktr450[-a-z]*)?|/usr/share(/applications(/.*\.desktop)?|/icons(/hicolor(/scalable(/apps(/.*\.svg)?)?)?)?|/man(/man1(/ktr450[-a-z]*\.1\.gz)?)?|/doc(/ktr450-tools(/copyright)?)?|/bash-completion(/completions(/ktr450ctl)?)?)?)?$' <<< "$paths" || true)"
     [ -z "$stray" ] || fail "unexpected files in the package: $stray"
 
     [ "$(dpkg-deb -f "$deb" Package)" = ktr450-tools ] || fail "package name is $(dpkg-deb -f "$deb" Package)"

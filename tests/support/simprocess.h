@@ -72,6 +72,7 @@ class SimProcess
     bool isRunning() const { return process_.state() == QProcess::Running; }
 
     void command(const QByteArray &line) { process_.write(line + '\n'); }
+    qint64 pid() const { return process_.processId(); }
 
     // Ends it with SIGTERM, as an interrupt would; returns the exit code, or
     // -1 when it did not end normally.

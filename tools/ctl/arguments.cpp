@@ -4,9 +4,12 @@
 // of inputs.h, so a refused value is refused in the window's words.
 #include "arguments.h"
 
+#include "noisestatistics.h"
+
 #include <CLI/CLI.hpp>
 #include <QRegularExpression>
 #include <cctype>
+#include <cmath>
 #include <functional>
 #include <limits>
 
@@ -45,8 +48,13 @@ const char *const kFooter =
     "  3  no reply in time, after every retry\n"
     "  4  bad reply: wrong CRC or checksum, an exception from the sensor, an\n"
     "     unexpected frame, or an echo that does not match the write\n"
+    "  5  verify: FAIL, the readings are outside the tolerance or the spread\n"
+    "  6  verify: a file asked for (--record, --pdf, --svg, --png) cannot be\n"
+    "     written (a verdict reached is printed all the same)\n"
     "  A watch ends with 0 when every reading succeeded, otherwise with the\n"
-    "  status of the last failed reading (2 ends it at once).";
+    "  status of the last failed reading (2 ends it at once). A verify whose\n"
+    "  readings cannot all be taken ends with that reading's status (2, 3 or 4)\n"
+    "  and gives no verdict.";
 
 // Options first, then each command: its synopsis on one line and what it does
 // indented below it.
@@ -287,7 +295,9 @@ void declareWatch(CLI::App &root, CtlCommand &command)
         "  JSON object a line with --json. A reading starts every MS ms (default\n"
         "  1000; 0: one after the other, as fast as the line allows), N times or\n"
         "  until interrupted (Ctrl-C). A failed reading is reported on standard\n"
-        "  error and the watch goes on.\n"
+        "  error and the watch goes on. When it ends, the statistics of its\n"
+        "  readings (as for verify) follow on standard error, or with --json as a\n"
+        "  last line {\"statistics\":{...}}.\n"
         "  ktr450ctl --port ttyUSB0 watch noise --interval 500 --count 2\n"
         "                                                     2024-05-01T10:00:00.000Z,45.6\n"
         "                                                     2024-05-01T10:00:00.500Z,45.7\n"
@@ -307,6 +317,117 @@ void declareWatch(CLI::App &root, CtlCommand &command)
         if (args != QStringList{QStringLiteral("noise")})
             throw wrongCount("watch noise [--interval MS] [--count N]");
     });
+}
+
+// A decimal number such as 94 or 94.25, from `low` to `high`; no signs,
+// exponents, or words such as "inf".
+Checked<double> checkDecimalNumber(const QString &text, double low, double high,
+                                   const QString &what)
+{
+    static const QRegularExpression decimal(QStringLiteral("^\\d{1,6}(\\.\\d{1,3})?$"));
+    Checked<double> out;
+    if (!decimal.match(text).hasMatch()) {
+        out.error = QStringLiteral("%1 '%2' is not a decimal number such as 94.0").arg(what, text);
+        return out;
+    }
+    out.value = text.toDouble();
+    if (out.value < low || out.value > high)
+        out.error = QStringLiteral("%1 %2 is out of range: give %3 to %4")
+                        .arg(what, text)
+                        .arg(low)
+                        .arg(high);
+    return out;
+}
+
+Checked<QString> checkFileName(const QString &text)
+{
+    Checked<QString> out;
+    if (text.isEmpty())
+        out.error = QStringLiteral("a file name is needed");
+    out.value = text;
+    return out;
+}
+
+// `text` broken into lines of at most `width` characters, each indented.
+std::string wrapped(const QString &text, int width, const QString &indent)
+{
+    QStringList lines;
+    QString line;
+    for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && line.size() + 1 + word.size() > width) {
+            lines << indent + line;
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    if (!line.isEmpty())
+        lines << indent + line;
+    return lines.join(QLatin1Char('\n')).toStdString();
+}
+
+void declareVerify(CLI::App &root, CtlCommand &command)
+{
+    const std::string help =
+        "verify --reference DB --tolerance DB [--duration S | --count N]\n"
+        "       [--max-spread DB] [--record FILE.csv] [--pdf FILE] [--svg FILE] [--png FILE]\n"
+        "  check the sensor against a sound calibrator held on its microphone: read\n"
+        "  the noise value as fast as the line allows for S seconds (default 10) or\n"
+        "  N readings, then print count, duration, Lmin, Lmax, mean, standard\n"
+        "  deviation (n - 1), Leq (energy mean, 10 log10(mean(10^(L/10)))), L10,\n"
+        "  L50, L90 and the drift (least-squares slope, dB/min), and PASS or FAIL\n"
+        "  (JSON with --json). PASS when |Leq - reference| <= tolerance and, with\n"
+        "  --max-spread, L10 - L90 <= DB.\n" +
+        wrapped(QString::fromLatin1(kPercentileRule), 72, QStringLiteral("  ")) +
+        "\n"
+        "  --record keeps every reading (UTC time, level) as CSV, written as it\n"
+        "  comes. --pdf writes an A4 certificate in Chinese and English with the\n"
+        "  sensor's identity and calibration settings (read first), the figures,\n"
+        "  the verdict and a chart; --svg or --png write the chart alone.\n"
+        "  ktr450ctl --port ttyUSB0 verify --reference 94 --tolerance 0.5 --pdf c.pdf\n"
+        "                                                     count     50\n"
+        "                                                     (...)\n"
+        "                                                     Leq       94.20 dB\n"
+        "                                                     (...)\n"
+        "                                                     PASS";
+    VerifySettings &settings = command.verify.settings;
+    CLI::App *sub = addCommand(root, command, CommandKind::Verify, "verify", help);
+    addValue(*sub, "--reference", "DB", "the calibrator's level", settings.reference,
+             [](const QString &text) {
+                 return checkDecimalNumber(text, 0, 200, QStringLiteral("reference"));
+             })
+        ->required();
+    addValue(*sub, "--tolerance", "DB", "how far Leq may be from the reference", settings.tolerance,
+             [](const QString &text) {
+                 return checkDecimalNumber(text, 0, 50, QStringLiteral("tolerance"));
+             })
+        ->required();
+    CLI::Option *duration =
+        addValue(*sub, "--duration", "S", "seconds to read (default 10)", settings.durationMs,
+                 [](const QString &text) {
+                     const Checked<double> seconds =
+                         checkDecimalNumber(text, 0.1, 86400, QStringLiteral("duration"));
+                     return Checked<int>{int(std::lround(seconds.value * 1000)), seconds.error};
+                 });
+    CLI::Option *count =
+        addValue(*sub, "--count", "N", "readings to take instead of a duration", settings.count,
+                 [](const QString &text) {
+                     return checkDecimalInRange(text, 1, 1000000, QStringLiteral("count"),
+                                                QStringLiteral("give 1 to 1000000"));
+                 });
+    duration->excludes(count);
+    CLI::Option *spread =
+        addValue(*sub, "--max-spread", "DB", "largest L10 - L90 allowed", settings.maxSpread,
+                 [](const QString &text) {
+                     return checkDecimalNumber(text, 0, 100, QStringLiteral("max spread"));
+                 });
+    addValue(*sub, "--record", "FILE.csv", "keep every reading", settings.recordPath,
+             checkFileName);
+    addValue(*sub, "--pdf", "FILE", "write the certificate", command.verify.pdfPath, checkFileName);
+    addValue(*sub, "--svg", "FILE", "write the chart as SVG", command.verify.svgPath,
+             checkFileName);
+    addValue(*sub, "--png", "FILE", "write the chart as PNG", command.verify.pngPath,
+             checkFileName);
+    sub->callback([&settings, spread] { settings.hasMaxSpread = spread->count() > 0; });
 }
 
 Checked<QString> checkPort(const QString &text)
@@ -401,6 +522,7 @@ void declare(CLI::App &root, Invocation &inv)
     declareProtocol(root, command);
     declarePorts(root, command);
     declareWatch(root, command);
+    declareVerify(root, command);
 }
 
 std::vector<std::string> reversedForCli(const QStringList &arguments)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "inputs.h"
+#include "verify.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +23,7 @@ enum class CommandKind {
     Protocol,
     Ports,
     Watch,
+    Verify,
 };
 
 // How to reach the sensor.
@@ -46,6 +48,7 @@ struct CtlCommand {
     bool toOwnProtocol = false;
     int intervalMs = 1000; // watch: time from one reading's start to the next
     int count = 0;         // watch: readings to take, 0 until interrupted
+    VerifyCommandOptions verify;
 };
 
 struct Invocation {

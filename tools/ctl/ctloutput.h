@@ -15,6 +15,8 @@ enum ExitStatus {
     kExitPort = 2,     // the port cannot be opened, or fails while in use
     kExitNoReply = 3,  // no reply in time
     kExitBadReply = 4, // CRC or checksum, exception, unexpected frame, unconfirmed write
+    kExitFail = 5,     // verify: the sensor's readings are outside the tolerance
+    kExitFile = 6,     // a file asked for (record, report, chart) cannot be written
 };
 
 // One line (without its newline) for a reading.

@@ -4,12 +4,15 @@
 #include "ctloutput.h"
 #include "runner.h"
 #include "serialexchange.h"
+#include "verifycommand.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QSerialPortInfo>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -32,12 +35,28 @@ void writeError(const QString &message)
     writeLine(stderr, QStringLiteral("ktr450ctl: %1").arg(message));
 }
 
+void writeOutput(const QString &line)
+{
+    writeLine(stdout, line);
+}
+
+// Qt Charts draws through the graphics view, which needs a QApplication; only
+// the commands that write a chart get one, on the offscreen platform, since a
+// production line or a CI machine has no display.
+std::unique_ptr<QCoreApplication> makeApplication(int &argc, char *argv[])
+{
+    if (!argumentsAskForRendering(argc, argv))
+        return std::make_unique<QCoreApplication>(argc, argv);
+    useOffscreenPlatformForRendering();
+    return std::make_unique<QApplication>(argc, argv);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    const ParseOutcome parsed = parseInvocation(app.arguments().mid(1));
+    const std::unique_ptr<QCoreApplication> app = makeApplication(argc, argv);
+    const ParseOutcome parsed = parseInvocation(QCoreApplication::arguments().mid(1));
     if (!parsed.ok) {
         writeError(parsed.error);
         return kExitUsage;
@@ -51,7 +70,7 @@ int main(int argc, char *argv[])
         const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
         const QString listing = portsListing(ports, inv.json);
         if (!listing.isEmpty())
-            writeLine(stdout, listing);
+            writeOutput(listing);
         if (ports.isEmpty())
             writeError(QStringLiteral("no serial ports found"));
         return kExitSuccess;
@@ -71,14 +90,16 @@ int main(int argc, char *argv[])
     if (inv.command.kind == CommandKind::Watch) {
         std::signal(SIGINT, requestStop);
         std::signal(SIGTERM, requestStop);
-        return runWatch(
-            exchange, inv.command, inv.link.address, inv.json, stopRequested,
-            [](const QString &line) { writeLine(stdout, line); }, writeError);
+        return runWatch(exchange, inv.command, inv.link.address, inv.json, stopRequested,
+                        writeOutput, writeError);
     }
+    if (inv.command.kind == CommandKind::Verify)
+        return runVerifyCommand(exchange, inv.command.verify, inv.link.address, inv.json,
+                                QStringLiteral(KTR450_VERSION), writeOutput, writeError);
 
     const RunResult run = runCommand(exchange, inv.command, inv.link.address, inv.json);
     if (!run.output.isEmpty())
-        writeLine(stdout, run.output);
+        writeOutput(run.output);
     if (!run.error.isEmpty())
         writeError(run.error);
     return run.status;

@@ -1,14 +1,51 @@
 #include "runner.h"
 
 #include "ctloutput.h"
+#include "noisestatistics.h"
 #include "sensorcommands.h"
+#include "statisticsoutput.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <chrono>
 #include <thread>
 
 namespace {
+
+// Sleeps until `untilMs` on `clock`, waking early when `stop` is set.
+void sleepUntil(const QElapsedTimer &clock, qint64 untilMs, const std::atomic<bool> &stop)
+{
+    constexpr qint64 kSliceMs = 50;
+    for (;;) {
+        const qint64 left = untilMs - clock.elapsed();
+        if (left <= 0 || stop.load())
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(qMin(left, kSliceMs)));
+    }
+}
+
+// The statistics of a watch, when it ends: a heading and one line a figure
+// for standard error, or one last JSON object for standard output, so that
+// the reading lines stay a clean CSV or JSON stream.
+void emitStatistics(const QVector<LevelSample> &samples, bool json,
+                    const std::function<void(const QString &)> &emitLine,
+                    const std::function<void(const QString &)> &emitError)
+{
+    const NoiseStatistics stats = noiseStatistics(samples);
+    if (json) {
+        QJsonObject object;
+        object.insert(QStringLiteral("statistics"), statisticsJson(stats));
+        emitLine(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        return;
+    }
+    emitError(QStringLiteral("statistics of %1 readings:\n%2")
+                  .arg(stats.count)
+                  .arg(statisticsText(stats)));
+}
+
+} // namespace
 
 int statusFor(ExchangeResult::Outcome outcome)
 {
@@ -24,20 +61,6 @@ int statusFor(ExchangeResult::Outcome outcome)
     }
     return kExitBadReply;
 }
-
-// Sleeps until `untilMs` on `clock`, waking early when `stop` is set.
-void sleepUntil(const QElapsedTimer &clock, qint64 untilMs, const std::atomic<bool> &stop)
-{
-    constexpr qint64 kSliceMs = 50;
-    for (;;) {
-        const qint64 left = untilMs - clock.elapsed();
-        if (left <= 0 || stop.load())
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(qMin(left, kSliceMs)));
-    }
-}
-
-} // namespace
 
 RunResult runCommand(SerialExchange &exchange, const CtlCommand &command, uint8_t slave, bool json)
 {
@@ -76,6 +99,7 @@ int runWatch(SerialExchange &exchange, const CtlCommand &command, uint8_t slave,
     clock.start();
     qint64 nextStartMs = 0;
     int status = kExitSuccess;
+    QVector<LevelSample> samples;
     for (int taken = 0; (command.count == 0 || taken < command.count) && !stop.load(); ++taken) {
         sleepUntil(clock, nextStartMs, stop);
         if (stop.load())
@@ -88,6 +112,7 @@ int runWatch(SerialExchange &exchange, const CtlCommand &command, uint8_t slave,
         const QString stamp = time.toString(Qt::ISODateWithMs);
         if (result.outcome == ExchangeResult::PortFailure) {
             emitError(QStringLiteral("%1: %2").arg(stamp, result.message));
+            emitStatistics(samples, json, emitLine, emitError);
             return kExitPort;
         }
         if (result.outcome != ExchangeResult::Replied) {
@@ -102,6 +127,10 @@ int runWatch(SerialExchange &exchange, const CtlCommand &command, uint8_t slave,
             continue;
         }
         emitLine(watchLine(time, interpretation.reading, json));
+        samples << LevelSample{
+            clock.nsecsElapsed() / 1e9,
+            interpretation.reading.json.value(QStringLiteral("noise")).toDouble()};
     }
+    emitStatistics(samples, json, emitLine, emitError);
     return status;
 }

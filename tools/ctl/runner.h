@@ -14,12 +14,17 @@ struct RunResult {
     QString error;  // for standard error, plain words
 };
 
+// The exit status for how a transaction ended.
+int statusFor(ExchangeResult::Outcome outcome);
+
 // One transaction: request, reply, checks, reading.
 RunResult runCommand(SerialExchange &exchange, const CtlCommand &command, uint8_t slave, bool json);
 
 // Readings of the noise value until `command.count` are done or `stop` is
 // set; each line goes to `emitLine` as soon as it is known, each failure to
-// `emitError`.
+// `emitError`. When it ends, for whatever reason, the statistics of the
+// readings taken follow: as text through `emitError`, or with `json` as one
+// last {"statistics":{...}} line through `emitLine`.
 int runWatch(SerialExchange &exchange, const CtlCommand &command, uint8_t slave, bool json,
              const std::atomic<bool> &stop, const std::function<void(const QString &)> &emitLine,
              const std::function<void(const QString &)> &emitError);

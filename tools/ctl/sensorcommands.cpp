@@ -100,7 +100,8 @@ Interpretation readModbus(const CtlCommand &command, const QByteArray &reply)
     const uint8_t *data = bytesOf(reply) + modbus::kReplyDataOffset;
     switch (command.kind) {
     case CommandKind::Noise:
-    case CommandKind::Watch: {
+    case CommandKind::Watch:
+    case CommandKind::Verify: {
         const unsigned tenths = bigEndian16(data);
         out.reading = reading(tenthsText(tenths), QStringLiteral("noise"), tenths / 10.0);
         break;
@@ -246,6 +247,7 @@ CommandPlan planCommand(const CtlCommand &c, uint8_t slave)
     switch (c.kind) {
     case CommandKind::Noise:
     case CommandKind::Watch:
+    case CommandKind::Verify:
         return modbusPlan(noiseQuery(slave));
     case CommandKind::Serial:
         return modbusPlan(serialNumberQuery(slave));

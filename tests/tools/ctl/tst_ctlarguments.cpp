@@ -20,6 +20,7 @@ class CtlArgumentsTest : public QObject
     void optionsMayStandAnywhereAndTakeEqualsForm();
     void negativeNumbersAreValuesNotOptions();
     void writesCarryTheirCheckedValues();
+    void verifyReadsItsLimitsAndFiles();
     void helpWinsOverEveryOtherMistake();
     void usageErrorsSayWhatIsWrong_data();
     void usageErrorsSayWhatIsWrong();
@@ -121,6 +122,31 @@ void CtlArgumentsTest::writesCarryTheirCheckedValues()
     QVERIFY(parse(QStringLiteral("--port p factory-reset")).invocation.command.write);
 }
 
+void CtlArgumentsTest::verifyReadsItsLimitsAndFiles()
+{
+    const ParseOutcome outcome = parse(
+        QStringLiteral("--port p verify --reference 114 --tolerance 0.25 --duration 2.5 "
+                       "--max-spread 1.5 --record r.csv --pdf c.pdf --svg c.svg --png c.png"));
+    QVERIFY2(outcome.ok, qPrintable(outcome.error));
+    const VerifyCommandOptions &v = outcome.invocation.command.verify;
+    QCOMPARE(outcome.invocation.command.kind, CommandKind::Verify);
+    QCOMPARE(v.settings.reference, 114.0);
+    QCOMPARE(v.settings.tolerance, 0.25);
+    QCOMPARE(v.settings.durationMs, 2500);
+    QCOMPARE(v.settings.count, 0);
+    QVERIFY(v.settings.hasMaxSpread);
+    QCOMPARE(v.settings.maxSpread, 1.5);
+    QCOMPARE(v.settings.recordPath, QStringLiteral("r.csv"));
+    QCOMPARE(v.pdfPath + v.svgPath + v.pngPath, QStringLiteral("c.pdfc.svgc.png"));
+
+    const VerifyCommandOptions defaults =
+        parse(QStringLiteral("--port p verify --reference 94 --tolerance 0.5 --count 7"))
+            .invocation.command.verify;
+    QCOMPARE(defaults.settings.count, 7);
+    QVERIFY(!defaults.settings.hasMaxSpread);
+    QVERIFY(defaults.pdfPath.isEmpty());
+}
+
 void CtlArgumentsTest::helpWinsOverEveryOtherMistake()
 {
     for (const char *line : {"--help", "-h", "bogus --help", "noise --baud 7 -h"}) {
@@ -211,6 +237,19 @@ void CtlArgumentsTest::usageErrorsSayWhatIsWrong_data()
                                         << "joined by '-'";
     QTest::newRow("identity three groups") << "--port p identity 1-2-3"
                                            << "joined by '-'";
+    QTest::newRow("verify without tolerance") << "--port p verify --reference 94"
+                                              << "--tolerance is required";
+    QTest::newRow("verify reference not a number")
+        << "--port p verify --reference inf --tolerance 1"
+        << "not a decimal number";
+    QTest::newRow("verify duration and count") << "--port p verify --reference 94 --tolerance 1 "
+                                                  "--duration 2 --count 3"
+                                               << "excludes";
+    QTest::newRow("verify spread negative") << "--port p verify --reference 94 --tolerance 1 "
+                                               "--max-spread -1"
+                                            << "max spread";
+    QTest::newRow("pdf elsewhere") << "--port p noise --pdf c.pdf"
+                                   << "belongs to the verify command";
 }
 
 void CtlArgumentsTest::usageErrorsSayWhatIsWrong()

@@ -109,6 +109,10 @@ class CtlEndToEndTest : public QObject
     void watchPrintsTimestampedCsvOrJsonLines();
     void watchGoesOnAfterFailedReadings();
     void watchStopsCleanlyWhenInterrupted();
+    void verifyJudgesLeqAndWritesTheCertificate_data();
+    void verifyJudgesLeqAndWritesTheCertificate();
+    void verifyDriftHasTheSignAndSizeOfTheLevelsRamp_data();
+    void verifyDriftHasTheSignAndSizeOfTheLevelsRamp();
     void helpDocumentsEveryCommandWithAnExample();
     void portsListsWithoutOpeningAnything();
 
@@ -239,13 +243,24 @@ void CtlEndToEndTest::watchPrintsTimestampedCsvOrJsonLines()
 
     const CtlRun json = ctl(sim, QStringLiteral("--json watch noise --interval 0 --count 2"));
     QCOMPARE(json.status, 0);
-    QCOMPARE(json.lines().size(), 2);
-    for (const QString &text : json.lines()) {
+    QCOMPARE(json.lines().size(), 3);
+    for (const QString &text : json.lines().mid(0, 2)) {
         const QJsonObject object = QJsonDocument::fromJson(text.toUtf8()).object();
         QCOMPARE(object.value(QStringLiteral("noise")).toDouble(), 45.6);
         QVERIFY2(object.value(QStringLiteral("time")).toString().endsWith(QLatin1Char('Z')),
                  qPrintable(text));
     }
+    // The statistics end the stream: a last JSON object, or text on standard
+    // error, so the CSV lines stay clean.
+    const QJsonObject statistics = QJsonDocument::fromJson(json.lines().last().toUtf8())
+                                       .object()
+                                       .value(QStringLiteral("statistics"))
+                                       .toObject();
+    QCOMPARE(statistics.value(QStringLiteral("count")).toInt(), 2);
+    QCOMPARE(statistics.value(QStringLiteral("leq")).toDouble(), 45.6);
+    QVERIFY2(csv.err.contains(QStringLiteral("statistics of 3 readings")) &&
+                 csv.err.contains(QStringLiteral("Leq       45.60 dB")),
+             qPrintable(csv.err));
 }
 
 void CtlEndToEndTest::watchGoesOnAfterFailedReadings()
@@ -279,6 +294,90 @@ void CtlEndToEndTest::watchStopsCleanlyWhenInterrupted()
     const QString out = QString::fromUtf8(watch.readAllStandardOutput());
     QVERIFY2(out.endsWith(QLatin1Char('\n')), qPrintable(out));
     QVERIFY2(out.count(QLatin1Char('\n')) >= 2, qPrintable(out));
+    const QString err = QString::fromUtf8(watch.readAllStandardError());
+    QVERIFY2(
+        err.contains(QStringLiteral("statistics of %1 readings").arg(out.count(QLatin1Char('\n')))),
+        qPrintable(err));
+}
+
+void CtlEndToEndTest::verifyJudgesLeqAndWritesTheCertificate_data()
+{
+    QTest::addColumn<QString>("reference");
+    QTest::addColumn<QString>("pdfName");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("verdict");
+    QTest::newRow("94.2 dB passes at 94.0 +- 0.5")
+        << QStringLiteral("94.0") << QStringLiteral("c.pdf") << 0 << QStringLiteral("PASS");
+    QTest::newRow("94.2 dB fails at 95.0 +- 0.5")
+        << QStringLiteral("95.0") << QStringLiteral("c.pdf") << 5 << QStringLiteral("FAIL");
+    QTest::newRow("certificate that cannot be written is status 6 after the verdict")
+        << QStringLiteral("94.0") << QStringLiteral("no-such-folder/c.pdf") << 6
+        << QStringLiteral("PASS");
+}
+
+void CtlEndToEndTest::verifyJudgesLeqAndWritesTheCertificate()
+{
+    QFETCH(QString, reference);
+    QFETCH(QString, pdfName);
+    QFETCH(int, status);
+    QFETCH(QString, verdict);
+    Simulator sim({QStringLiteral("--noise"), QStringLiteral("94.2"), QStringLiteral("--drift"),
+                   QStringLiteral("0")});
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(pdfName);
+    const CtlRun run = ctl(sim, QStringLiteral("verify --reference %1 --tolerance 0.5 --count 20 "
+                                               "--pdf %2")
+                                    .arg(reference, pdf));
+    QVERIFY2(run.status == status, qPrintable(describe(run)));
+    QVERIFY2(run.lines().last() == verdict, qPrintable(describe(run)));
+    QVERIFY2(run.out.contains(QStringLiteral("Leq       94.20 dB")), qPrintable(describe(run)));
+    if (status == 6) {
+        QVERIFY2(run.err.contains(QStringLiteral("cannot write %1").arg(pdf)),
+                 qPrintable(describe(run)));
+        return;
+    }
+
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    QVERIFY(pdftotext.waitForFinished(30000));
+    const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
+    for (const QString &wanted : {QStringLiteral("2309-0451"), verdict, QStringLiteral("94.20 dB")})
+        QVERIFY2(text.contains(wanted), qPrintable(wanted + QStringLiteral(" not in:\n") + text));
+}
+
+void CtlEndToEndTest::verifyDriftHasTheSignAndSizeOfTheLevelsRamp_data()
+{
+    QTest::addColumn<double>("perMinute");
+    QTest::newRow("rising 30 dB/min") << 30.0;
+    QTest::newRow("falling 60 dB/min") << -60.0;
+}
+
+void CtlEndToEndTest::verifyDriftHasTheSignAndSizeOfTheLevelsRamp()
+{
+    QFETCH(double, perMinute);
+    Simulator sim({QStringLiteral("--noise"), QStringLiteral("94"), QStringLiteral("--drift"),
+                   QStringLiteral("0")});
+    QProcess verify;
+    verify.start(kCtl, {QStringLiteral("--port"), sim.path(), QStringLiteral("--json"),
+                        QStringLiteral("verify"), QStringLiteral("--reference"),
+                        QStringLiteral("94"), QStringLiteral("--tolerance"), QStringLiteral("50"),
+                        QStringLiteral("--duration"), QStringLiteral("3")});
+    QVERIFY(verify.waitForStarted(5000));
+    // The sensor's level follows a ramp while verify reads it.
+    QElapsedTimer clock;
+    clock.start();
+    while (verify.state() != QProcess::NotRunning) {
+        const double level = 94.0 + perMinute * clock.elapsed() / 60000.0;
+        sim.command(QByteArray("noise ") + QByteArray::number(level, 'f', 1));
+        spin(20);
+        QVERIFY2(clock.elapsed() < 30000, "verify did not finish");
+    }
+    QCOMPARE(verify.exitCode(), 0);
+    const QJsonObject result =
+        QJsonDocument::fromJson(verify.readAllStandardOutput().trimmed()).object();
+    const double drift = result.value(QStringLiteral("driftPerMinute")).toDouble();
+    QVERIFY2(std::fabs(drift - perMinute) < 0.15 * std::fabs(perMinute),
+             qPrintable(QStringLiteral("drift %1 dB/min").arg(drift)));
 }
 
 void CtlEndToEndTest::helpDocumentsEveryCommandWithAnExample()
@@ -291,10 +390,12 @@ void CtlEndToEndTest::helpDocumentsEveryCommandWithAnExample()
           "ktr450ctl --port ttyUSB0 address 1f", "ktr450ctl --port ttyUSB0 calibration --range 1",
           "ktr450ctl --port ttyUSB0 params 1.5", "ktr450ctl --port ttyUSB0 identity 12ab-00ff",
           "ktr450ctl --port ttyUSB0 factory-reset", "ktr450ctl --port ttyUSB0 protocol own",
-          "ktr450ctl ports", "ktr450ctl --port ttyUSB0 watch noise"}) {
+          "ktr450ctl ports", "ktr450ctl --port ttyUSB0 watch noise",
+          "ktr450ctl --port ttyUSB0 verify --reference 94 --tolerance 0.5",
+          "rank p/100 * (n - 1)"}) {
         QVERIFY2(run.out.contains(QLatin1String(example)), example);
     }
-    for (const char *status : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  "})
+    for (const char *status : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  5  ", "  6  "})
         QVERIFY2(run.out.contains(QLatin1String(status)), status);
 }
 
