@@ -9,7 +9,8 @@ here="$(cd "$(dirname "$0")" && pwd)"
 build="${KTR450_BUILD_DIR:-$here/build}"
 
 packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools libcli11-dev
-          fonts-wqy-microhei xvfb xauth mbpoll dpkg-dev file cppcheck desktop-file-utils)
+          fonts-wqy-microhei xvfb xauth mbpoll dpkg-dev file cppcheck desktop-file-utils
+          postgresql libqt5sql5-sqlite libqt5sql5-psql)
 harden_packages=(clang libclang-rt-14-dev)
 
 install_missing() {

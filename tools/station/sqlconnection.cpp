@@ -1,0 +1,110 @@
+#include "sqlconnection.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+#include <QVariant>
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 30000;
+constexpr int kConnectTimeoutSeconds = 5;
+
+QString driverName(DatabaseEngine engine)
+{
+    return engine == DatabaseEngine::Sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
+}
+
+QString driverPackage(DatabaseEngine engine)
+{
+    return engine == DatabaseEngine::Sqlite ? QStringLiteral("libqt5sql5-sqlite")
+                                            : QStringLiteral("libqt5sql5-psql");
+}
+
+} // namespace
+
+SqlConnection::SqlConnection(const DatabaseUrl &url)
+    : url_(url), name_(QStringLiteral("ktr450-") + QUuid::createUuid().toString(QUuid::Id128))
+{
+}
+
+SqlConnection::~SqlConnection()
+{
+    close();
+    if (QSqlDatabase::contains(name_))
+        QSqlDatabase::removeDatabase(name_);
+}
+
+QSqlDatabase SqlConnection::database() const
+{
+    return QSqlDatabase::database(name_, false);
+}
+
+bool SqlConnection::isOpen() const
+{
+    return QSqlDatabase::contains(name_) && database().isOpen();
+}
+
+void SqlConnection::close()
+{
+    if (QSqlDatabase::contains(name_))
+        database().close();
+}
+
+QString SqlConnection::describe(const QString &what, const QString &driverText) const
+{
+    return url_.withoutSecret(
+        QStringLiteral("%1 %2: %3").arg(what, url_.displayText(), driverText.trimmed()));
+}
+
+bool SqlConnection::open(QString &error)
+{
+    if (isOpen())
+        return true;
+    const QString driver = driverName(url_.engine);
+    if (!QSqlDatabase::isDriverAvailable(driver)) {
+        error = QStringLiteral("cannot open %1: the Qt %2 driver is missing (Debian package %3)")
+                    .arg(url_.displayText(), driver, driverPackage(url_.engine));
+        return false;
+    }
+    QSqlDatabase db =
+        QSqlDatabase::contains(name_) ? database() : QSqlDatabase::addDatabase(driver, name_);
+    if (url_.engine == DatabaseEngine::Sqlite) {
+        db.setDatabaseName(url_.path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    } else {
+        db.setHostName(url_.host);
+        db.setPort(url_.port);
+        db.setUserName(url_.user);
+        if (!url_.password.isEmpty())
+            db.setPassword(url_.password);
+        db.setDatabaseName(url_.database);
+        db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds));
+    }
+    if (!db.open()) {
+        error = describe(QStringLiteral("cannot open"), db.lastError().text());
+        return false;
+    }
+    if (url_.engine == DatabaseEngine::Sqlite && !prepareSqlite(error)) {
+        db.close();
+        return false;
+    }
+    return true;
+}
+
+bool SqlConnection::prepareSqlite(QString &error)
+{
+    QSqlQuery query(database());
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !query.next()) {
+        error = describe(QStringLiteral("cannot use"), query.lastError().text());
+        return false;
+    }
+    if (query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+        error = describe(QStringLiteral("cannot use"),
+                         QStringLiteral("the file does not take write-ahead logging (journal "
+                                        "mode %1), which several stations sharing it need")
+                             .arg(query.value(0).toString()));
+        return false;
+    }
+    return true;
+}
