@@ -36,8 +36,8 @@ bool RecordSpool::ensureOpen(QString &error)
                                    "sequence INTEGER PRIMARY KEY AUTOINCREMENT,"
                                    " target TEXT NOT NULL,"
                                    " record TEXT NOT NULL)"))) {
-        error =
-            connection_.describe(QStringLiteral("cannot use the spool"), query.lastError().text());
+        error = connection_.describe(QStringLiteral("cannot use the spool"),
+                                     sqlErrorText(query.lastError()));
         return false;
     }
     ready_ = true;
@@ -55,7 +55,7 @@ bool RecordSpool::append(const RunRecord &record, QString &error)
         QString::fromUtf8(QJsonDocument(recordToJson(record)).toJson(QJsonDocument::Compact)));
     if (!query.exec()) {
         error = connection_.describe(QStringLiteral("cannot write to the spool"),
-                                     query.lastError().text());
+                                     sqlErrorText(query.lastError()));
         return false;
     }
     return true;
@@ -73,8 +73,8 @@ bool RecordSpool::oldest(std::optional<SpooledRecord> &out, QString &error)
                                  "ORDER BY sequence LIMIT 1"));
     query.addBindValue(target_);
     if (!query.exec()) {
-        error =
-            connection_.describe(QStringLiteral("cannot read the spool"), query.lastError().text());
+        error = connection_.describe(QStringLiteral("cannot read the spool"),
+                                     sqlErrorText(query.lastError()));
         return false;
     }
     if (!query.next())
@@ -102,7 +102,7 @@ bool RecordSpool::remove(qint64 sequence, QString &error)
     query.addBindValue(sequence);
     if (!query.exec()) {
         error = connection_.describe(QStringLiteral("cannot update the spool"),
-                                     query.lastError().text());
+                                     sqlErrorText(query.lastError()));
         return false;
     }
     return true;

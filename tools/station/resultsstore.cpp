@@ -147,7 +147,8 @@ HistoryOutcome ResultsStore::select(const HistoryFilter &filter, bool latestOnly
     for (const QVariant &value : qAsConst(values))
         query.addBindValue(value);
     if (!query.exec()) {
-        out.error = connection_.describe(QStringLiteral("cannot read"), query.lastError().text());
+        out.error =
+            connection_.describe(QStringLiteral("cannot read"), sqlErrorText(query.lastError()));
         markUnreachable(out.error);
         return out;
     }

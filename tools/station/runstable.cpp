@@ -1,5 +1,7 @@
 #include "runstable.h"
 
+#include "sqlconnection.h"
+
 #include <QJsonDocument>
 #include <QSqlError>
 #include <QVariant>
@@ -28,26 +30,32 @@ std::optional<int> intOrNothing(const QVariant &value)
     return value.toInt();
 }
 
+// A null QString binds as SQL NULL; an empty text is not a missing one.
+QString text(const QString &value)
+{
+    return value.isNull() ? QLatin1String("") : value;
+}
+
 void bindRecord(QSqlQuery &query, const RunRecord &record)
 {
     query.addBindValue(record.runId.toString(QUuid::WithoutBraces));
     query.addBindValue(utcText(record.startedUtc));
-    query.addBindValue(record.station);
-    query.addBindValue(record.operatorName);
-    query.addBindValue(record.port);
+    query.addBindValue(text(record.station));
+    query.addBindValue(text(record.operatorName));
+    query.addBindValue(text(record.port));
     query.addBindValue(record.baud);
     query.addBindValue(optionalInt(record.addressBefore));
     query.addBindValue(optionalInt(record.addressAfter));
-    query.addBindValue(record.serialNumber);
-    query.addBindValue(record.firmware);
+    query.addBindValue(text(record.serialNumber));
+    query.addBindValue(text(record.firmware));
     query.addBindValue(jsonText(record.settingsAsked));
     query.addBindValue(jsonText(record.settingsReadBack));
     query.addBindValue(jsonText(record.settingsWritten));
     query.addBindValue(jsonText(record.statistics));
     query.addBindValue(resultText(record.result));
-    query.addBindValue(record.reason);
+    query.addBindValue(text(record.reason));
     query.addBindValue(qlonglong(record.durationMs));
-    query.addBindValue(record.toolVersion);
+    query.addBindValue(text(record.toolVersion));
 }
 
 const char kColumns[] = "run_id, started_utc, station, operator, port, baud, address_before, "
@@ -65,7 +73,7 @@ QString recordColumns()
 bool insertRecord(QSqlDatabase db, const RunRecord &record, QString &error)
 {
     if (!db.transaction()) {
-        error = db.lastError().text();
+        error = sqlErrorText(db.lastError());
         return false;
     }
     QSqlQuery query(db);
@@ -79,14 +87,14 @@ bool insertRecord(QSqlDatabase db, const RunRecord &record, QString &error)
         inserted = query.exec();
     }
     if (!inserted) {
-        error = query.lastError().text();
+        error = sqlErrorText(query.lastError());
         query.finish();
         db.rollback();
         return false;
     }
     query.finish();
     if (!db.commit()) {
-        error = db.lastError().text();
+        error = sqlErrorText(db.lastError());
         db.rollback();
         return false;
     }

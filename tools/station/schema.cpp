@@ -1,5 +1,7 @@
 #include "schema.h"
 
+#include "sqlconnection.h"
+
 #include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -57,7 +59,7 @@ bool run(QSqlQuery &query, const QString &sql, QString &error)
 {
     if (query.exec(sql))
         return true;
-    error = query.lastError().text();
+    error = sqlErrorText(query.lastError());
     return false;
 }
 
@@ -82,7 +84,7 @@ bool applySteps(QSqlQuery &query, DatabaseEngine engine, int from, int target, Q
         query.addBindValue(version);
         query.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
         if (!query.exec()) {
-            error = query.lastError().text();
+            error = sqlErrorText(query.lastError());
             return false;
         }
     }

@@ -23,6 +23,12 @@ QString driverPackage(DatabaseEngine engine)
 
 } // namespace
 
+QString sqlErrorText(const QSqlError &error)
+{
+    const QString text = error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
+    return text.simplified();
+}
+
 SqlConnection::SqlConnection(const DatabaseUrl &url)
     : url_(url), name_(QStringLiteral("ktr450-") + QUuid::createUuid().toString(QUuid::Id128))
 {
@@ -54,7 +60,7 @@ void SqlConnection::close()
 QString SqlConnection::describe(const QString &what, const QString &driverText) const
 {
     return url_.withoutSecret(
-        QStringLiteral("%1 %2: %3").arg(what, url_.displayText(), driverText.trimmed()));
+        QStringLiteral("%1 %2: %3").arg(what, url_.displayText(), driverText.simplified()));
 }
 
 bool SqlConnection::open(QString &error)
@@ -82,21 +88,32 @@ bool SqlConnection::open(QString &error)
         db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds));
     }
     if (!db.open()) {
-        error = describe(QStringLiteral("cannot open"), db.lastError().text());
+        error = describe(QStringLiteral("cannot open"), sqlErrorText(db.lastError()));
         return false;
     }
-    if (url_.engine == DatabaseEngine::Sqlite && !prepareSqlite(error)) {
+    const bool prepared =
+        url_.engine == DatabaseEngine::Sqlite ? prepareSqlite(error) : preparePostgresql(error);
+    if (!prepared)
         db.close();
-        return false;
-    }
-    return true;
+    return prepared;
+}
+
+// Creating what already exists is routine during schema checks; the
+// server's notices about it would only clutter a station's terminal.
+bool SqlConnection::preparePostgresql(QString &error)
+{
+    QSqlQuery query(database());
+    if (query.exec(QStringLiteral("SET client_min_messages TO WARNING")))
+        return true;
+    error = describe(QStringLiteral("cannot use"), sqlErrorText(query.lastError()));
+    return false;
 }
 
 bool SqlConnection::prepareSqlite(QString &error)
 {
     QSqlQuery query(database());
     if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !query.next()) {
-        error = describe(QStringLiteral("cannot use"), query.lastError().text());
+        error = describe(QStringLiteral("cannot use"), sqlErrorText(query.lastError()));
         return false;
     }
     if (query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {

@@ -6,7 +6,11 @@
 #include "databaseurl.h"
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
+
+// A driver error on one line: the database's own words when there are any.
+QString sqlErrorText(const QSqlError &error);
 
 class SqlConnection
 {
@@ -30,6 +34,7 @@ class SqlConnection
 
   private:
     bool prepareSqlite(QString &error);
+    bool preparePostgresql(QString &error);
 
     DatabaseUrl url_;
     QString name_;
