@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QLocale>
 #include <QStringList>
+#include <algorithm>
 
 namespace {
 
@@ -116,11 +117,12 @@ Error readCalibration(const QJsonObject &root, CommissioningProfile &profile)
         RangeCalibration entry;
         if (Error e = readRangeCalibration(entries.at(i), path, entry))
             return e;
-        for (const RangeCalibration &earlier : qAsConst(profile.calibration)) {
-            if (earlier.range == entry.range)
-                return fault(path + QStringLiteral(".range"),
-                             QStringLiteral("range %1 is listed twice").arg(entry.range));
-        }
+        const auto sameRange = [&](const RangeCalibration &earlier) {
+            return earlier.range == entry.range;
+        };
+        if (std::any_of(profile.calibration.begin(), profile.calibration.end(), sameRange))
+            return fault(path + QStringLiteral(".range"),
+                         QStringLiteral("range %1 is listed twice").arg(entry.range));
         profile.calibration.append(entry);
     }
     return std::nullopt;

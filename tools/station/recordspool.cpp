@@ -49,11 +49,10 @@ bool RecordSpool::append(const RunRecord &record, QString &error)
     if (!ensureOpen(error))
         return false;
     QSqlQuery query(connection_.database());
-    query.prepare(QStringLiteral("INSERT INTO spool (target, record) VALUES (?, ?)"));
-    query.addBindValue(target_);
-    query.addBindValue(
-        QString::fromUtf8(QJsonDocument(recordToJson(record)).toJson(QJsonDocument::Compact)));
-    if (!query.exec()) {
+    const QString json =
+        QString::fromUtf8(QJsonDocument(recordToJson(record)).toJson(QJsonDocument::Compact));
+    if (!execBound(query, QStringLiteral("INSERT INTO spool (target, record) VALUES (?, ?)"),
+                   {target_, json})) {
         error = connection_.describe(QStringLiteral("cannot write to the spool"),
                                      sqlErrorText(query.lastError()));
         return false;
@@ -69,10 +68,10 @@ bool RecordSpool::oldest(std::optional<SpooledRecord> &out, QString &error)
     if (!ensureOpen(error))
         return false;
     QSqlQuery query(connection_.database());
-    query.prepare(QStringLiteral("SELECT sequence, record FROM spool WHERE target = ? "
-                                 "ORDER BY sequence LIMIT 1"));
-    query.addBindValue(target_);
-    if (!query.exec()) {
+    if (!execBound(query,
+                   QStringLiteral("SELECT sequence, record FROM spool WHERE target = ? "
+                                  "ORDER BY sequence LIMIT 1"),
+                   {target_})) {
         error = connection_.describe(QStringLiteral("cannot read the spool"),
                                      sqlErrorText(query.lastError()));
         return false;
@@ -98,9 +97,7 @@ bool RecordSpool::remove(qint64 sequence, QString &error)
     if (!ensureOpen(error))
         return false;
     QSqlQuery query(connection_.database());
-    query.prepare(QStringLiteral("DELETE FROM spool WHERE sequence = ?"));
-    query.addBindValue(sequence);
-    if (!query.exec()) {
+    if (!execBound(query, QStringLiteral("DELETE FROM spool WHERE sequence = ?"), {sequence})) {
         error = connection_.describe(QStringLiteral("cannot update the spool"),
                                      sqlErrorText(query.lastError()));
         return false;
@@ -116,9 +113,9 @@ int RecordSpool::pending()
     if (!ensureOpen(error))
         return -1;
     QSqlQuery query(connection_.database());
-    query.prepare(QStringLiteral("SELECT COUNT(*) FROM spool WHERE target = ?"));
-    query.addBindValue(target_);
-    if (!query.exec() || !query.next())
+    if (!execBound(query, QStringLiteral("SELECT COUNT(*) FROM spool WHERE target = ?"),
+                   {target_}) ||
+        !query.next())
         return -1;
     return query.value(0).toInt();
 }

@@ -143,10 +143,7 @@ HistoryOutcome ResultsStore::select(const HistoryFilter &filter, bool latestOnly
                       : QStringLiteral(" ORDER BY started_utc, id");
     QSqlQuery query(connection_.database());
     query.setForwardOnly(true);
-    query.prepare(sql);
-    for (const QVariant &value : qAsConst(values))
-        query.addBindValue(value);
-    if (!query.exec()) {
+    if (!execBound(query, sql, values)) {
         out.error =
             connection_.describe(QStringLiteral("cannot read"), sqlErrorText(query.lastError()));
         markUnreachable(out.error);

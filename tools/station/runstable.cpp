@@ -36,26 +36,28 @@ QString text(const QString &value)
     return value.isNull() ? QLatin1String("") : value;
 }
 
-void bindRecord(QSqlQuery &query, const RunRecord &record)
+QVariantList recordValues(const RunRecord &record)
 {
-    query.addBindValue(record.runId.toString(QUuid::WithoutBraces));
-    query.addBindValue(utcText(record.startedUtc));
-    query.addBindValue(text(record.station));
-    query.addBindValue(text(record.operatorName));
-    query.addBindValue(text(record.port));
-    query.addBindValue(record.baud);
-    query.addBindValue(optionalInt(record.addressBefore));
-    query.addBindValue(optionalInt(record.addressAfter));
-    query.addBindValue(text(record.serialNumber));
-    query.addBindValue(text(record.firmware));
-    query.addBindValue(jsonText(record.settingsAsked));
-    query.addBindValue(jsonText(record.settingsReadBack));
-    query.addBindValue(jsonText(record.settingsWritten));
-    query.addBindValue(jsonText(record.statistics));
-    query.addBindValue(resultText(record.result));
-    query.addBindValue(text(record.reason));
-    query.addBindValue(qlonglong(record.durationMs));
-    query.addBindValue(text(record.toolVersion));
+    return {
+        record.runId.toString(QUuid::WithoutBraces),
+        utcText(record.startedUtc),
+        text(record.station),
+        text(record.operatorName),
+        text(record.port),
+        record.baud,
+        optionalInt(record.addressBefore),
+        optionalInt(record.addressAfter),
+        text(record.serialNumber),
+        text(record.firmware),
+        jsonText(record.settingsAsked),
+        jsonText(record.settingsReadBack),
+        jsonText(record.settingsWritten),
+        jsonText(record.statistics),
+        resultText(record.result),
+        text(record.reason),
+        qlonglong(record.durationMs),
+        text(record.toolVersion),
+    };
 }
 
 const char kColumns[] = "run_id, started_utc, station, operator, port, baud, address_before, "
@@ -77,24 +79,26 @@ bool insertRecord(QSqlDatabase db, const RunRecord &record, QString &error)
         return false;
     }
     QSqlQuery query(db);
-    bool inserted =
-        query.prepare(QStringLiteral("INSERT INTO runs (%1) VALUES "
-                                     "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                                     "ON CONFLICT (run_id) DO NOTHING")
-                          .arg(recordColumns()));
-    if (inserted) {
-        bindRecord(query, record);
-        inserted = query.exec();
-    }
+    const bool inserted =
+        execBound(query,
+                  QStringLiteral("INSERT INTO runs (%1) VALUES "
+                                 "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                                 "ON CONFLICT (run_id) DO NOTHING")
+                      .arg(recordColumns()),
+                  recordValues(record));
     if (!inserted) {
         error = sqlErrorText(query.lastError());
         query.finish();
+        // A failed rollback leaves nothing more to undo: the caller drops
+        // the connection after any failed write.
+        // cppcheck-suppress ignoredReturnErrorCode
         db.rollback();
         return false;
     }
     query.finish();
     if (!db.commit()) {
         error = sqlErrorText(db.lastError());
+        // cppcheck-suppress ignoredReturnErrorCode
         db.rollback();
         return false;
     }

@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
+#include <algorithm>
 
 namespace {
 
@@ -75,15 +76,15 @@ bool beginLocked(QSqlQuery &query, DatabaseEngine engine, QString &error)
 bool applySteps(QSqlQuery &query, DatabaseEngine engine, int from, int target, QString &error)
 {
     for (int version = from + 1; version <= target; ++version) {
-        for (const QString &sql : schemaStep(version, engine)) {
-            if (!run(query, sql, error))
-                return false;
-        }
-        query.prepare(
-            QStringLiteral("INSERT INTO schema_version (version, applied_utc) VALUES (?, ?)"));
-        query.addBindValue(version);
-        query.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
-        if (!query.exec()) {
+        const QStringList step = schemaStep(version, engine);
+        if (!std::all_of(step.begin(), step.end(),
+                         [&](const QString &sql) { return run(query, sql, error); }))
+            return false;
+        const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+        if (!execBound(
+                query,
+                QStringLiteral("INSERT INTO schema_version (version, applied_utc) VALUES (?, ?)"),
+                {version, now})) {
             error = sqlErrorText(query.lastError());
             return false;
         }

@@ -23,6 +23,15 @@ QString driverPackage(DatabaseEngine engine)
 
 } // namespace
 
+bool execBound(QSqlQuery &query, const QString &sql, const QVariantList &values)
+{
+    if (!query.prepare(sql))
+        return false;
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    return query.exec();
+}
+
 QString sqlErrorText(const QSqlError &error)
 {
     const QString text = error.databaseText().isEmpty() ? error.driverText() : error.databaseText();

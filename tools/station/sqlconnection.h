@@ -7,10 +7,15 @@
 
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QString>
+#include <QVariantList>
 
 // A driver error on one line: the database's own words when there are any.
 QString sqlErrorText(const QSqlError &error);
+
+// Prepares `sql`, binds `values` to its placeholders in order and runs it.
+bool execBound(QSqlQuery &query, const QString &sql, const QVariantList &values);
 
 class SqlConnection
 {
