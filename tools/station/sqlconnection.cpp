@@ -1,7 +1,9 @@
 #include "sqlconnection.h"
 
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QUuid>
 #include <QVariant>
 
@@ -118,18 +120,27 @@ bool SqlConnection::preparePostgresql(QString &error)
     return false;
 }
 
+// Switching a file to WAL needs it to itself for a moment, and SQLite
+// reports "locked" at once rather than waiting out the busy timeout, so a
+// station that opens the file just as another one does tries again.
 bool SqlConnection::prepareSqlite(QString &error)
 {
+    QElapsedTimer clock;
+    clock.start();
     QSqlQuery query(database());
-    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !query.next()) {
-        error = describe(QStringLiteral("cannot use"), sqlErrorText(query.lastError()));
-        return false;
+    while (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !query.next()) {
+        if (clock.elapsed() > kBusyTimeoutMs) {
+            error = describe(QStringLiteral("cannot use"), sqlErrorText(query.lastError()));
+            return false;
+        }
+        QThread::msleep(20);
     }
-    if (query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+    const QString mode = query.value(0).toString();
+    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
         error = describe(QStringLiteral("cannot use"),
                          QStringLiteral("the file does not take write-ahead logging (journal "
                                         "mode %1), which several stations sharing it need")
-                             .arg(query.value(0).toString()));
+                             .arg(mode));
         return false;
     }
     return true;
