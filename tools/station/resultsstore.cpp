@@ -48,6 +48,7 @@ bool ResultsStore::retryDue() const
 void ResultsStore::markUnreachable(const QString &error)
 {
     lastError_ = error;
+    databaseError_ = error;
     connection_.close();
     migrated_ = false;
     sinceFailure_.start();
@@ -58,7 +59,8 @@ WriteOutcome ResultsStore::spool(const RunRecord &record)
     QString error;
     if (spool_.append(record, error))
         return WriteOutcome::Spooled;
-    lastError_ = lastError_.isEmpty() ? error : lastError_ + QStringLiteral("; ") + error;
+    lastError_ =
+        databaseError_.isEmpty() ? error : databaseError_ + QStringLiteral("; and ") + error;
     return WriteOutcome::Failed;
 }
 

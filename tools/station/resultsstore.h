@@ -75,4 +75,5 @@ class ResultsStore
     bool migrated_ = false;
     QElapsedTimer sinceFailure_;
     QString lastError_;
+    QString databaseError_; // why the database was last out of reach
 };

@@ -216,6 +216,15 @@ void ResultsSqliteTest::unreachableFileSpoolsUntilItIsBack()
     QVERIFY(store.isSpooling());
     QCOMPARE(store.spooledCount(), 3);
 
+    // Neither the database nor the spool: the caller hears both reasons.
+    StoreOptions nowhere = spoolIn(dir);
+    nowhere.spoolPath = folder + QStringLiteral("/spool.sqlite");
+    ResultsStore lost(sqliteUrl(folder + QStringLiteral("/r.sqlite")), nowhere);
+    QCOMPARE(lost.write(written.last()), WriteOutcome::Failed);
+    QVERIFY2(
+        lost.lastError().contains(QStringLiteral("; and cannot open sqlite:") + nowhere.spoolPath),
+        qPrintable(lost.lastError()));
+
     QVERIFY(QDir().mkpath(folder));
     written << sampleRecord(QStringLiteral("3"), RunResult::Fail, QDateTime::currentDateTimeUtc());
     QCOMPARE(store.write(written.last()), WriteOutcome::Written);
