@@ -25,7 +25,7 @@ RunRecord benchRecord(int i)
     record.settingsAsked = {{QStringLiteral("address"), QStringLiteral("1f")}};
     record.settingsReadBack = record.settingsAsked;
     record.statistics = {{QStringLiteral("count"), 20}, {QStringLiteral("leq"), 94.1}};
-    record.result = RunResult::Pass;
+    record.result = RunVerdict::Pass;
     record.durationMs = 3200;
     return record;
 }

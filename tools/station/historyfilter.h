@@ -10,7 +10,7 @@
 struct HistoryFilter {
     QString serialNumber;
     std::optional<QDateTime> since; // UTC
-    std::optional<RunResult> result;
+    std::optional<RunVerdict> result;
 };
 
 // "2026-03-01" (midnight UTC) or an ISO 8601 time such as

@@ -30,17 +30,17 @@ RunRecord newRunRecord()
     return record;
 }
 
-QString resultText(RunResult result)
+QString resultText(RunVerdict result)
 {
-    return result == RunResult::Pass ? QStringLiteral("pass") : QStringLiteral("fail");
+    return result == RunVerdict::Pass ? QStringLiteral("pass") : QStringLiteral("fail");
 }
 
-std::optional<RunResult> resultFromText(const QString &text)
+std::optional<RunVerdict> resultFromText(const QString &text)
 {
     if (text == QLatin1String("pass"))
-        return RunResult::Pass;
+        return RunVerdict::Pass;
     if (text == QLatin1String("fail"))
-        return RunResult::Fail;
+        return RunVerdict::Fail;
     return std::nullopt;
 }
 
@@ -85,7 +85,7 @@ std::optional<RunRecord> recordFromJson(const QJsonObject &json)
     RunRecord record;
     record.runId = QUuid::fromString(json.value(QStringLiteral("run_id")).toString());
     record.startedUtc = utcFromText(json.value(QStringLiteral("started_utc")).toString());
-    const std::optional<RunResult> result =
+    const std::optional<RunVerdict> result =
         resultFromText(json.value(QStringLiteral("result")).toString());
     if (record.runId.isNull() || !record.startedUtc.isValid() || !result)
         return std::nullopt;

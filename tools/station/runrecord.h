@@ -8,7 +8,7 @@
 #include <QUuid>
 #include <optional>
 
-enum class RunResult { Pass, Fail };
+enum class RunVerdict { Pass, Fail };
 
 struct RunRecord {
     // Unique per run; a second insert of the same run changes nothing, which
@@ -30,7 +30,7 @@ struct RunRecord {
     // Verification figures (count, leq, l10, l50, l90, min, max, mean,
     // stddev, drift), filled by the verification code as it sees fit.
     QJsonObject statistics;
-    RunResult result = RunResult::Fail;
+    RunVerdict result = RunVerdict::Fail;
     QString reason; // the first reason of a failure; empty on a pass
     qint64 durationMs = 0;
     QString toolVersion;
@@ -40,8 +40,8 @@ struct RunRecord {
 // this build's version; the caller fills in the rest.
 RunRecord newRunRecord();
 
-QString resultText(RunResult result); // "pass" or "fail"
-std::optional<RunResult> resultFromText(const QString &text);
+QString resultText(RunVerdict result); // "pass" or "fail"
+std::optional<RunVerdict> resultFromText(const QString &text);
 
 // Times are kept as ISO 8601 UTC text with milliseconds, which sorts in time
 // order as text in every database.

@@ -122,7 +122,7 @@ RunRecord recordFromRow(const QSqlQuery &query)
     record.settingsReadBack = jsonObject(query.value(11));
     record.settingsWritten = jsonObject(query.value(12));
     record.statistics = jsonObject(query.value(13));
-    record.result = resultFromText(query.value(14).toString()).value_or(RunResult::Fail);
+    record.result = resultFromText(query.value(14).toString()).value_or(RunVerdict::Fail);
     record.reason = query.value(15).toString();
     record.durationMs = query.value(16).toLongLong();
     record.toolVersion = query.value(17).toString();

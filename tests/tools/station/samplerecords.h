@@ -5,7 +5,7 @@
 
 #include <QJsonArray>
 
-inline RunRecord sampleRecord(const QString &serial, RunResult result, const QDateTime &started)
+inline RunRecord sampleRecord(const QString &serial, RunVerdict result, const QDateTime &started)
 {
     RunRecord record = newRunRecord();
     record.startedUtc = started;
@@ -13,7 +13,7 @@ inline RunRecord sampleRecord(const QString &serial, RunResult result, const QDa
     record.port = QStringLiteral("/dev/ttyUSB1");
     record.baud = 9600;
     record.addressBefore = 0x01;
-    record.addressAfter = result == RunResult::Pass ? std::optional<int>(0x1f) : std::nullopt;
+    record.addressAfter = result == RunVerdict::Pass ? std::optional<int>(0x1f) : std::nullopt;
     record.serialNumber = serial;
     record.firmware = QStringLiteral("17-6-11");
     record.settingsAsked = {{QStringLiteral("address"), QStringLiteral("1f")},
@@ -24,9 +24,9 @@ inline RunRecord sampleRecord(const QString &serial, RunResult result, const QDa
                          {QStringLiteral("leq"), 94.12},
                          {QStringLiteral("l10"), QJsonArray{94.3}}};
     record.result = result;
-    record.reason = result == RunResult::Pass ? QString()
-                                              : QStringLiteral("protocol read back as own, "
-                                                               "not modbus");
+    record.reason = result == RunVerdict::Pass ? QString()
+                                               : QStringLiteral("protocol read back as own, "
+                                                                "not modbus");
     record.durationMs = 4321;
     return record;
 }

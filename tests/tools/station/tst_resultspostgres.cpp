@@ -48,10 +48,10 @@ void ResultsPostgresTest::initTestCase()
     ResultsStore store(url(QStringLiteral("filters")), spoolOptions());
     QVERIFY2(store.open(), qPrintable(store.lastError()));
     const RunRecord records[] = {
-        sampleRecord(QStringLiteral("A1"), RunResult::Pass, t0_),
-        sampleRecord(QStringLiteral("A1"), RunResult::Fail, t0_.addDays(1)),
-        sampleRecord(QStringLiteral("B2"), RunResult::Fail, t0_.addDays(2)),
-        sampleRecord(QStringLiteral("A1'; DROP TABLE runs; --"), RunResult::Pass, t0_.addDays(3)),
+        sampleRecord(QStringLiteral("A1"), RunVerdict::Pass, t0_),
+        sampleRecord(QStringLiteral("A1"), RunVerdict::Fail, t0_.addDays(1)),
+        sampleRecord(QStringLiteral("B2"), RunVerdict::Fail, t0_.addDays(2)),
+        sampleRecord(QStringLiteral("A1'; DROP TABLE runs; --"), RunVerdict::Pass, t0_.addDays(3)),
     };
     for (const RunRecord &record : records)
         QCOMPARE(store.write(record), WriteOutcome::Written);
@@ -118,7 +118,7 @@ void ResultsPostgresTest::serverStoppedMidRunLosesAndRepeatsNothing()
     int spooled = 0;
     auto writeOne = [&](int i) {
         const RunRecord record =
-            sampleRecord(QString::number(i), RunResult::Pass, QDateTime::currentDateTimeUtc());
+            sampleRecord(QString::number(i), RunVerdict::Pass, QDateTime::currentDateTimeUtc());
         written << record.runId;
         const WriteOutcome outcome = store.write(record);
         QVERIFY2(outcome != WriteOutcome::Failed, qPrintable(store.lastError()));
@@ -168,7 +168,7 @@ void ResultsPostgresTest::passwordNeverAppearsInAnyMessage()
         const DatabaseUrl target = parseDatabaseUrl(text).url;
         ResultsStore store(target, spoolOptions());
         QVERIFY2(!store.open(), qPrintable(target.displayText()));
-        QCOMPARE(store.write(sampleRecord(QStringLiteral("S"), RunResult::Pass,
+        QCOMPARE(store.write(sampleRecord(QStringLiteral("S"), RunVerdict::Pass,
                                           QDateTime::currentDateTimeUtc())),
                  WriteOutcome::Spooled);
         const QString messages = store.lastError() + store.history({}).error;

@@ -38,7 +38,7 @@ int writeRecords(const QString &path, const QString &station, int count)
     ResultsStore store(sqliteUrl(path), spoolIn(spoolDir));
     for (int i = 0; i < count; ++i) {
         RunRecord record =
-            sampleRecord(QString::number(i), RunResult::Pass, QDateTime::currentDateTimeUtc());
+            sampleRecord(QString::number(i), RunVerdict::Pass, QDateTime::currentDateTimeUtc());
         record.station = station;
         if (store.write(record) != WriteOutcome::Written) {
             fprintf(stderr, "%s\n", qPrintable(store.lastError()));
@@ -70,9 +70,9 @@ void ResultsSqliteTest::recordsReadBackAsWrittenInEveryFormat()
     QVERIFY2(store.open(), qPrintable(store.lastError()));
     const QDateTime t0 = QDateTime(QDate(2026, 3, 1), QTime(8, 0), Qt::UTC);
     const QVector<RunRecord> written = {
-        sampleRecord(QStringLiteral("A1"), RunResult::Pass, t0),
-        sampleRecord(QStringLiteral("A1"), RunResult::Fail, t0.addSecs(60)),
-        sampleRecord(QStringLiteral("=cmd|' /C calc'!A0"), RunResult::Pass, t0.addDays(1)),
+        sampleRecord(QStringLiteral("A1"), RunVerdict::Pass, t0),
+        sampleRecord(QStringLiteral("A1"), RunVerdict::Fail, t0.addSecs(60)),
+        sampleRecord(QStringLiteral("=cmd|' /C calc'!A0"), RunVerdict::Pass, t0.addDays(1)),
     };
     for (const RunRecord &record : written)
         QCOMPARE(store.write(record), WriteOutcome::Written);
@@ -124,7 +124,7 @@ void ResultsSqliteTest::olderSchemaIsMigratedAndNewerRefused()
     QTemporaryDir dir;
     const DatabaseUrl url = sqliteUrl(dir.filePath(QStringLiteral("old.sqlite")));
     const RunRecord old =
-        sampleRecord(QStringLiteral("OLD"), RunResult::Pass, QDateTime::currentDateTimeUtc());
+        sampleRecord(QStringLiteral("OLD"), RunVerdict::Pass, QDateTime::currentDateTimeUtc());
     {
         SqlConnection connection(url);
         QString error;
@@ -146,7 +146,7 @@ void ResultsSqliteTest::olderSchemaIsMigratedAndNewerRefused()
     {
         ResultsStore store(url, spoolIn(dir));
         QVERIFY2(store.open(), qPrintable(store.lastError()));
-        QCOMPARE(store.write(sampleRecord(QStringLiteral("NEW"), RunResult::Fail,
+        QCOMPARE(store.write(sampleRecord(QStringLiteral("NEW"), RunVerdict::Fail,
                                           QDateTime::currentDateTimeUtc())),
                  WriteOutcome::Written);
         const HistoryOutcome all = store.history({});
@@ -209,7 +209,7 @@ void ResultsSqliteTest::unreachableFileSpoolsUntilItIsBack()
 
     QVector<RunRecord> written;
     for (int i = 0; i < 3; ++i) {
-        written << sampleRecord(QString::number(i), RunResult::Pass,
+        written << sampleRecord(QString::number(i), RunVerdict::Pass,
                                 QDateTime::currentDateTimeUtc());
         QCOMPARE(store.write(written.last()), WriteOutcome::Spooled);
     }
@@ -226,7 +226,7 @@ void ResultsSqliteTest::unreachableFileSpoolsUntilItIsBack()
         qPrintable(lost.lastError()));
 
     QVERIFY(QDir().mkpath(folder));
-    written << sampleRecord(QStringLiteral("3"), RunResult::Fail, QDateTime::currentDateTimeUtc());
+    written << sampleRecord(QStringLiteral("3"), RunVerdict::Fail, QDateTime::currentDateTimeUtc());
     QCOMPARE(store.write(written.last()), WriteOutcome::Written);
     QVERIFY(!store.isSpooling());
     const HistoryOutcome all = store.history({});
@@ -265,9 +265,9 @@ void ResultsSqliteTest::historyCommandChecksWhatItIsGiven()
     {
         ResultsStore store(sqliteUrl(dir.filePath(QStringLiteral("r.sqlite"))), spoolIn(dir));
         const QDateTime t0(QDate(2026, 3, 1), QTime(8, 0), Qt::UTC);
-        QCOMPARE(store.write(sampleRecord(QStringLiteral("S1"), RunResult::Pass, t0)),
+        QCOMPARE(store.write(sampleRecord(QStringLiteral("S1"), RunVerdict::Pass, t0)),
                  WriteOutcome::Written);
-        QCOMPARE(store.write(sampleRecord(QStringLiteral("S2"), RunResult::Fail, t0.addDays(1))),
+        QCOMPARE(store.write(sampleRecord(QStringLiteral("S2"), RunVerdict::Fail, t0.addDays(1))),
                  WriteOutcome::Written);
     }
     HistoryRequest request;
