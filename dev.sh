@@ -10,7 +10,8 @@ build="${KTR450_BUILD_DIR:-$here/build}"
 
 packages=(cmake make g++ pkg-config qtbase5-dev libqt5serialport5-dev qttools5-dev qttools5-dev-tools libcli11-dev
           libqt5charts5-dev libqt5svg5-dev help2man man-db poppler-utils
-          fonts-wqy-microhei xvfb xauth mbpoll dpkg-dev file cppcheck desktop-file-utils)
+          fonts-wqy-microhei xvfb xauth mbpoll dpkg-dev file cppcheck desktop-file-utils
+          postgresql libqt5sql5-sqlite libqt5sql5-psql clang-format)
 harden_packages=(clang libclang-rt-14-dev)
 
 install_missing() {

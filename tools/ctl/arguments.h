@@ -2,6 +2,7 @@
 // the checks that refuse values which do not fit their field on the wire.
 #pragma once
 
+#include "historycommand.h"
 #include "inputs.h"
 #include "verify.h"
 
@@ -24,6 +25,7 @@ enum class CommandKind {
     Ports,
     Watch,
     Verify,
+    History,
 };
 
 // How to reach the sensor.
@@ -57,6 +59,8 @@ struct Invocation {
     bool verbose = false;
     LinkSettings link;
     CtlCommand command;
+    HistoryRequest history; // the history command's database and filters
+    bool csv = false;       // history: CSV instead of text lines
 };
 
 struct ParseOutcome {

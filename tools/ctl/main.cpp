@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSerialPortInfo>
+#include <QTextStream>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -65,6 +66,11 @@ int main(int argc, char *argv[])
     if (inv.help) {
         std::fputs(helpText().toUtf8().constData(), stdout);
         return kExitSuccess;
+    }
+    if (inv.command.kind == CommandKind::History) {
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return runHistory(inv.history, out, err);
     }
     if (inv.command.kind == CommandKind::Ports) {
         const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();

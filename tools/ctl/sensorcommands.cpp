@@ -285,6 +285,7 @@ CommandPlan planCommand(const CtlCommand &c, uint8_t slave)
         return modbusPlan(c.toOwnProtocol ? changeToOwnProtocolRequest(slave)
                                           : changeToModbusRequest(slave));
     case CommandKind::Ports:
+    case CommandKind::History:
         break;
     }
     return {QByteArray(), ReplyFramer::modbus(QByteArray())};

@@ -1,0 +1,106 @@
+#include "historyformat.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStringList>
+
+namespace {
+
+QString optionalAddress(const std::optional<int> &address)
+{
+    return address ? QString::number(*address, 16) : QString();
+}
+
+QString compactJson(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+// RFC 4180: a field with a comma, quote or line break is quoted, with inner
+// quotes doubled. A leading =, +, - or @ would make a spreadsheet evaluate
+// a typed-in name as a formula, so such a field gets a leading quote mark.
+QString csvField(QString text)
+{
+    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.front()) &&
+        !(text.front() == QLatin1Char('-') && text.size() > 1 && text.at(1).isDigit()))
+        text.prepend(QLatin1Char('\''));
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
+        text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
+        return QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+               QLatin1Char('"');
+    return text;
+}
+
+QStringList csvRow(const RunRecord &r)
+{
+    return {r.runId.toString(QUuid::WithoutBraces),
+            utcText(r.startedUtc),
+            r.station,
+            r.operatorName,
+            r.port,
+            QString::number(r.baud),
+            optionalAddress(r.addressBefore),
+            optionalAddress(r.addressAfter),
+            r.serialNumber,
+            r.firmware,
+            compactJson(r.settingsAsked),
+            compactJson(r.settingsReadBack),
+            compactJson(r.settingsWritten),
+            compactJson(r.statistics),
+            resultText(r.result),
+            r.reason,
+            QString::number(r.durationMs),
+            r.toolVersion};
+}
+
+QString csv(const QVector<RunRecord> &records)
+{
+    QString out = QStringLiteral(
+        "run_id,started_utc,station,operator,port,baud,address_before,address_after,"
+        "serial_number,firmware,settings_asked,settings_read_back,settings_written,statistics,"
+        "result,reason,duration_ms,tool_version\r\n");
+    for (const RunRecord &record : records) {
+        QStringList fields;
+        for (const QString &field : csvRow(record))
+            fields << csvField(field);
+        out += fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    }
+    return out;
+}
+
+// One line a run: time, result, serial number, port, station, operator,
+// seconds taken and, on a failure, the reason.
+QString textLine(const RunRecord &r)
+{
+    QString line =
+        QStringLiteral("%1  %2  %3  %4  %5  %6  %7 s")
+            .arg(utcText(r.startedUtc), resultText(r.result).toUpper(),
+                 r.serialNumber.isEmpty() ? QStringLiteral("-") : r.serialNumber, r.port, r.station,
+                 r.operatorName.isEmpty() ? QStringLiteral("-") : r.operatorName)
+            .arg(double(r.durationMs) / 1000.0, 0, 'f', 1);
+    if (!r.reason.isEmpty())
+        line += QStringLiteral("  ") + r.reason;
+    return line + QLatin1Char('\n');
+}
+
+} // namespace
+
+QString formatHistory(const QVector<RunRecord> &records, HistoryFormat format)
+{
+    switch (format) {
+    case HistoryFormat::Csv:
+        return csv(records);
+    case HistoryFormat::Json: {
+        QJsonArray array;
+        for (const RunRecord &record : records)
+            array.append(recordToJson(record));
+        return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    }
+    case HistoryFormat::Text:
+        break;
+    }
+    QString out;
+    for (const RunRecord &record : records)
+        out += textLine(record);
+    return out;
+}

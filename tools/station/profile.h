@@ -1,0 +1,68 @@
+// The commissioning profile: the settings every sensor on a station leaves
+// with, and the verification it must pass. Read from JSON and checked as a
+// whole before anything is sent, so a mistake stops the station at start-up
+// instead of half-way through a batch of sensors.
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QVector>
+#include <cstdint>
+#include <optional>
+
+// Offset and factor of one calibration range; the sensor takes both in one
+// write.
+struct RangeCalibration {
+    int range = 0;
+    int offset = 0;
+    int factor = 0;
+};
+
+// Parameters A, B and C in hundredths, as the sensor keeps them; the sensor
+// takes all three in one write.
+struct CalibrationParameters {
+    int32_t a = 0;
+    int32_t b = 0;
+    int32_t c = 0;
+};
+
+enum class LinkProtocol { Modbus, Own };
+
+// dB values in hundredths; the spread limit is optional.
+struct VerificationTarget {
+    int32_t referenceHundredths = 0;
+    int32_t toleranceHundredths = 0;
+    int durationSeconds = 0;
+    std::optional<int32_t> maxSpreadHundredths;
+};
+
+struct CommissioningProfile {
+    std::optional<uint8_t> address;
+    QVector<RangeCalibration> calibration; // at most one entry per range
+    std::optional<CalibrationParameters> parameters;
+    std::optional<LinkProtocol> protocol;
+    std::optional<VerificationTarget> verification;
+
+    // The settings asked for, as a run record keeps them.
+    QJsonObject settingsJson() const;
+};
+
+// A refused profile: `field` is a JSON path such as "calibration[1].factor"
+// (empty when the file as a whole is at fault), `reason` says what is wrong.
+struct ProfileError {
+    QString field;
+    QString reason;
+    QString message() const;
+};
+
+struct ProfileOutcome {
+    CommissioningProfile profile;
+    std::optional<ProfileError> error;
+    bool ok() const { return !error; }
+    QString errorMessage() const { return error ? error->message() : QString(); }
+};
+
+// JSON with whole-line "//" comments (a line whose first non-blank
+// characters are "//"); the comment lines are dropped before parsing.
+ProfileOutcome parseProfile(const QByteArray &text);
+ProfileOutcome loadProfile(const QString &path);

@@ -1,0 +1,53 @@
+// The record of one sensor run on a commissioning station: who, where, what
+// was asked, what the sensor holds afterwards, and whether it passed.
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <QUuid>
+#include <optional>
+
+enum class RunVerdict { Pass, Fail };
+
+struct RunRecord {
+    // Unique per run; a second insert of the same run changes nothing, which
+    // is what lets a spooled record be written again safely.
+    QUuid runId;
+    QDateTime startedUtc;
+    QString station; // host name
+    QString operatorName;
+    QString port;
+    int baud = 0;
+    std::optional<int> addressBefore;
+    std::optional<int> addressAfter;
+    QString serialNumber;
+    QString firmware;
+    QJsonObject settingsAsked;
+    QJsonObject settingsReadBack;
+    // What the sensor had already received when the run failed part-way.
+    QJsonObject settingsWritten;
+    // Verification figures (count, leq, l10, l50, l90, min, max, mean,
+    // stddev, drift), filled by the verification code as it sees fit.
+    QJsonObject statistics;
+    RunVerdict result = RunVerdict::Fail;
+    QString reason; // the first reason of a failure; empty on a pass
+    qint64 durationMs = 0;
+    QString toolVersion;
+};
+
+// A record with a fresh run id, the current UTC time, this host's name and
+// this build's version; the caller fills in the rest.
+RunRecord newRunRecord();
+
+QString resultText(RunVerdict result); // "pass" or "fail"
+std::optional<RunVerdict> resultFromText(const QString &text);
+
+// Times are kept as ISO 8601 UTC text with milliseconds, which sorts in time
+// order as text in every database.
+QString utcText(const QDateTime &time);
+QDateTime utcFromText(const QString &text);
+
+QJsonObject recordToJson(const RunRecord &record);
+// Refuses (returns nothing) a record without a valid run id or time.
+std::optional<RunRecord> recordFromJson(const QJsonObject &json);
