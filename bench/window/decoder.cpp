@@ -1,6 +1,6 @@
 // Time to decode one full 160-byte read, the most a tick examines.
-#include "commands.h"
 #include "decoder.h"
+#include "commands.h"
 #include "frame.h"
 
 #include <QElapsedTimer>
@@ -37,7 +37,8 @@ int main()
         own += ownSetCaliParamRequest(150, -100, 1234).replace(1, 1, "\xA9");
     own += QByteArray(160 - own.size(), '\0');
 
-    QByteArray modbusReply = QByteArray::fromHex("000310" "000000960000ff9c000004d200010002");
+    QByteArray modbusReply = QByteArray::fromHex("000310"
+                                                 "000000960000ff9c000004d200010002");
     appendModbusCrc(modbusReply);
     modbusReply += QByteArray(160 - modbusReply.size(), '\x11');
 

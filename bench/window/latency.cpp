@@ -54,7 +54,8 @@ int main(int argc, char *argv[])
     std::sort(latencies.begin(), latencies.end());
     auto at = [&](double q) { return latencies[size_t(q * (latencies.size() - 1))]; };
     std::printf("reply written at the pty to value shown, %d replies\n", replies);
-    std::printf("  p50: %6.1f ms   p99: %6.1f ms   max: %6.1f ms (poll period 360 ms; aim p99 < 400)\n",
-                at(0.5), at(0.99), latencies.back());
+    std::printf(
+        "  p50: %6.1f ms   p99: %6.1f ms   max: %6.1f ms (poll period 360 ms; aim p99 < 400)\n",
+        at(0.5), at(0.99), latencies.back());
     return 0;
 }

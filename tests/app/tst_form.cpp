@@ -134,7 +134,8 @@ struct CaptionStep {
 };
 
 // The caption step in the order it runs.
-const QVector<CaptionStep> &captionSteps() {
+const QVector<CaptionStep> &captionSteps()
+{
     static const QVector<CaptionStep> steps = {
         {"MainWindow", "windowTitle", QStringLiteral("KTR450配置软件")},
         {"label_2", "text", QStringLiteral("设备ID：")},
@@ -193,14 +194,16 @@ const QVector<CaptionStep> &captionSteps() {
     return steps;
 }
 
-QObject *formObject(QMainWindow &window, const char *name) {
+QObject *formObject(QMainWindow &window, const char *name)
+{
     if (window.objectName() == QLatin1String(name) || qstrcmp(name, "MainWindow") == 0)
         return &window;
     return window.findChild<QObject *>(QLatin1String(name));
 }
 
 // The text a caption step left on screen, read back from its widget.
-QString shownCaption(QMainWindow &window, const CaptionStep &step) {
+QString shownCaption(QMainWindow &window, const CaptionStep &step)
+{
     QObject *object = formObject(window, step.object);
     if (!object)
         return QStringLiteral("<no widget %1>").arg(QLatin1String(step.object));
@@ -221,7 +224,8 @@ QString shownCaption(QMainWindow &window, const CaptionStep &step) {
 
 // The text a step shows when every lookup result goes through `shown`.
 QString expectedCaption(const CaptionStep &step,
-                        const std::function<QString(const QString &)> &shown) {
+                        const std::function<QString(const QString &)> &shown)
+{
     QStringList parts = step.text.split(QLatin1Char('\n'));
     for (QString &part : parts)
         part = shown(part);
@@ -229,7 +233,8 @@ QString expectedCaption(const CaptionStep &step,
 }
 
 QStringList captionMismatches(QMainWindow &window,
-                              const std::function<QString(const QString &)> &shown) {
+                              const std::function<QString(const QString &)> &shown)
+{
     QStringList mismatches;
     for (const CaptionStep &step : captionSteps()) {
         const QString actual = shownCaption(window, step);
@@ -242,13 +247,15 @@ QStringList captionMismatches(QMainWindow &window,
     return mismatches;
 }
 
-QString identity(const QString &text) {
+QString identity(const QString &text)
+{
     return text;
 }
 
 // The widget that owns `widget` in the form: a tab page's owner is its tab
 // widget, not the stack inside it.
-QWidget *formOwner(QWidget *widget) {
+QWidget *formOwner(QWidget *widget)
+{
     QWidget *parent = widget->parentWidget();
     if (qobject_cast<QStackedWidget *>(parent) &&
         qobject_cast<QTabWidget *>(parent->parentWidget()))
@@ -260,12 +267,14 @@ QWidget *formOwner(QWidget *widget) {
 // first time it appears as a new child or as a parent receiving one (which is
 // how a page created without a parent shows up), and the font each widget has
 // when it first receives an explicit font.
-class SetupRecorder : public QObject {
+class SetupRecorder : public QObject
+{
   public:
     QVector<const QObject *> seen;
     QHash<const QObject *, QFont> explicitFonts;
 
-    bool eventFilter(QObject *receiver, QEvent *event) override {
+    bool eventFilter(QObject *receiver, QEvent *event) override
+    {
         switch (event->type()) {
         case QEvent::ChildAdded:
             note(receiver);
@@ -290,7 +299,8 @@ class SetupRecorder : public QObject {
     }
 
   private:
-    void note(const QObject *object) {
+    void note(const QObject *object)
+    {
         if (!seen.contains(object))
             seen.append(object);
     }
@@ -298,7 +308,8 @@ class SetupRecorder : public QObject {
 
 // Records every lookup of the caption step and answers with a marked text, so
 // a test can tell a looked-up caption from a literal one.
-class RecordingTranslator : public QTranslator {
+class RecordingTranslator : public QTranslator
+{
   public:
     struct Lookup {
         QByteArray context;
@@ -308,21 +319,24 @@ class RecordingTranslator : public QTranslator {
     };
     mutable QVector<Lookup> lookups;
 
-    static QString mark(const QString &source) {
+    static QString mark(const QString &source)
+    {
         return QStringLiteral("[") + source + QStringLiteral("]");
     }
 
     bool isEmpty() const override { return false; }
 
     QString translate(const char *context, const char *sourceText, const char *disambiguation,
-                      int n) const override {
+                      int n) const override
+    {
         const QString source = QString::fromUtf8(sourceText);
         lookups.append({QByteArray(context), source, disambiguation != nullptr, n});
         return mark(source);
     }
 };
 
-bool showAndWait(QWidget &window) {
+bool showAndWait(QWidget &window)
+{
     window.show();
     const bool exposed = QTest::qWaitForWindowExposed(&window);
     QCoreApplication::processEvents();
@@ -332,7 +346,8 @@ bool showAndWait(QWidget &window) {
 } // namespace
 
 // A window with slots named after form buttons, to see the set-up bind them.
-class SlotProbeWindow : public QMainWindow {
+class SlotProbeWindow : public QMainWindow
+{
     Q_OBJECT
   public:
     int noiseClicks = 0;
@@ -343,7 +358,8 @@ class SlotProbeWindow : public QMainWindow {
     void on_pushButton_GetOrigin_clicked() { ++originClicks; }
 };
 
-class FormTest : public QObject {
+class FormTest : public QObject
+{
     Q_OBJECT
 
   private slots:
@@ -386,25 +402,29 @@ class FormTest : public QObject {
     SetupRecorder m_recorder;
 };
 
-void FormTest::initTestCase() {
+void FormTest::initTestCase()
+{
     m_window = new QMainWindow;
     qApp->installEventFilter(&m_recorder);
     m_ui.setupUi(m_window);
     qApp->removeEventFilter(&m_recorder);
 }
 
-void FormTest::cleanupTestCase() {
+void FormTest::cleanupTestCase()
+{
     delete m_window;
     m_window = nullptr;
 }
 
-QWidget *FormTest::widget(const char *name) const {
+QWidget *FormTest::widget(const char *name) const
+{
     if (m_window->objectName() == QLatin1String(name))
         return m_window;
     return m_window->findChild<QWidget *>(QLatin1String(name));
 }
 
-void FormTest::addWidgetRows(bool withRectOnly) {
+void FormTest::addWidgetRows(bool withRectOnly)
+{
     QTest::addColumn<int>("row");
     for (int i = 0; i < int(std::size(kWidgets)); ++i) {
         if (!withRectOnly || !kWidgets[i].rect.isNull())
@@ -412,11 +432,13 @@ void FormTest::addWidgetRows(bool withRectOnly) {
     }
 }
 
-void FormTest::widgetsHaveTheirClassAndOwner_data() {
+void FormTest::widgetsHaveTheirClassAndOwner_data()
+{
     addWidgetRows();
 }
 
-void FormTest::widgetsHaveTheirClassAndOwner() {
+void FormTest::widgetsHaveTheirClassAndOwner()
+{
     QFETCH(int, row);
     const FormWidget &entry = kWidgets[row];
     const QList<QWidget *> found = m_window->findChildren<QWidget *>(QLatin1String(entry.name));
@@ -427,7 +449,8 @@ void FormTest::widgetsHaveTheirClassAndOwner() {
     QCOMPARE(owner->objectName(), QLatin1String(entry.owner));
 }
 
-void FormTest::formPointersFollowCreationOrderAndNames() {
+void FormTest::formPointersFollowCreationOrderAndNames()
+{
     struct Field {
         const char *name;
         const void *member;
@@ -448,7 +471,8 @@ void FormTest::formPointersFollowCreationOrderAndNames() {
     }
 }
 
-void FormTest::widgetsAreCreatedInListedOrder() {
+void FormTest::widgetsAreCreatedInListedOrder()
+{
     QHash<const QObject *, QString> names;
     for (const FormWidget &entry : kWidgets)
         names.insert(widget(entry.name), QLatin1String(entry.name));
@@ -464,12 +488,14 @@ void FormTest::widgetsAreCreatedInListedOrder() {
     QCOMPARE(created, expected);
 }
 
-void FormTest::unnamedWindowIsNamedAndSized() {
+void FormTest::unnamedWindowIsNamedAndSized()
+{
     QCOMPARE(m_window->objectName(), QStringLiteral("MainWindow"));
     QCOMPARE(m_window->size(), QSize(1197, 795));
 }
 
-void FormTest::namedWindowKeepsItsName() {
+void FormTest::namedWindowKeepsItsName()
+{
     QMainWindow window;
     window.setObjectName(QStringLiteral("ConfigWindow"));
     Ui::MainWindow ui;
@@ -479,20 +505,24 @@ void FormTest::namedWindowKeepsItsName() {
     QCOMPARE(window.centralWidget(), ui.centralWidget);
 }
 
-void FormTest::widgetsSitAtTheirRectangles_data() {
+void FormTest::widgetsSitAtTheirRectangles_data()
+{
     addWidgetRows(true);
 }
 
-void FormTest::widgetsSitAtTheirRectangles() {
+void FormTest::widgetsSitAtTheirRectangles()
+{
     QFETCH(int, row);
     QCOMPARE(widget(kWidgets[row].name)->geometry(), kWidgets[row].rect);
 }
 
-void FormTest::formFontGoesToMarkedWidgetsOnly_data() {
+void FormTest::formFontGoesToMarkedWidgetsOnly_data()
+{
     addWidgetRows();
 }
 
-void FormTest::formFontGoesToMarkedWidgetsOnly() {
+void FormTest::formFontGoesToMarkedWidgetsOnly()
+{
     QFETCH(int, row);
     const FormWidget &entry = kWidgets[row];
     QWidget *w = widget(entry.name);
@@ -508,11 +538,13 @@ void FormTest::formFontGoesToMarkedWidgetsOnly() {
     QVERIFY(!font.italic());
 }
 
-void FormTest::styleSheetsAreExact_data() {
+void FormTest::styleSheetsAreExact_data()
+{
     addWidgetRows();
 }
 
-void FormTest::styleSheetsAreExact() {
+void FormTest::styleSheetsAreExact()
+{
     QFETCH(int, row);
     const FormWidget &entry = kWidgets[row];
     const QString expected = entry.sheet == Sheet12   ? kSheet12
@@ -521,7 +553,8 @@ void FormTest::styleSheetsAreExact() {
     QCOMPARE(widget(entry.name)->styleSheet(), expected);
 }
 
-void FormTest::styleSheetFontsReachChildren() {
+void FormTest::styleSheetFontsReachChildren()
+{
     // What each sheet makes of a widget on its own, to compare the cascade with.
     QLabel alone12;
     alone12.setStyleSheet(kSheet12);
@@ -555,20 +588,23 @@ void FormTest::styleSheetFontsReachChildren() {
     }
 }
 
-void FormTest::captionsAreShown_data() {
+void FormTest::captionsAreShown_data()
+{
     QTest::addColumn<int>("step");
     const QVector<CaptionStep> &steps = captionSteps();
     for (int i = 0; i < steps.size(); ++i)
         QTest::addRow("%s %s", steps[i].object, steps[i].property) << i;
 }
 
-void FormTest::captionsAreShown() {
+void FormTest::captionsAreShown()
+{
     QFETCH(int, step);
     const CaptionStep &entry = captionSteps().at(step);
     QCOMPARE(shownCaption(*m_window, entry), entry.text);
 }
 
-void FormTest::onlyListedButtonsCarryToolTips() {
+void FormTest::onlyListedButtonsCarryToolTips()
+{
     QSet<QString> withTip;
     for (const CaptionStep &step : captionSteps()) {
         if (qstrcmp(step.property, "toolTip") == 0)
@@ -582,7 +618,8 @@ void FormTest::onlyListedButtonsCarryToolTips() {
     QVERIFY(m_window->toolTip().isEmpty());
 }
 
-void FormTest::fieldsWithoutCaptionStartEmpty() {
+void FormTest::fieldsWithoutCaptionStartEmpty()
+{
     for (QLineEdit *edit :
          {m_ui.lineEdit_DeviceAddr, m_ui.lineEdit_CalibrZero, m_ui.lineEdit_CalibrateFactor,
           m_ui.lineEdit_CaliParamA, m_ui.lineEdit_CaliParamB, m_ui.lineEdit_CaliParamC,
@@ -596,7 +633,8 @@ void FormTest::fieldsWithoutCaptionStartEmpty() {
     QCOMPARE(m_ui.comboBoxCOM->count(), 0);
 }
 
-void FormTest::captionStepLooksUpEveryTextInOrder() {
+void FormTest::captionStepLooksUpEveryTextInOrder()
+{
     RecordingTranslator translator;
     QVERIFY(QCoreApplication::installTranslator(&translator));
     QMainWindow window;
@@ -623,7 +661,8 @@ void FormTest::captionStepLooksUpEveryTextInOrder() {
     QVERIFY2(mismatches.isEmpty(), qPrintable(mismatches.join(QLatin1Char('\n'))));
 }
 
-void FormTest::comboBoxesHoldTheirItems() {
+void FormTest::comboBoxesHoldTheirItems()
+{
     QCOMPARE(m_ui.comboBox_BoudRate->count(), 3);
     QCOMPARE(m_ui.comboBox_BoudRate->itemText(0), QStringLiteral("9600"));
     QCOMPARE(m_ui.comboBox_BoudRate->itemText(1), QStringLiteral("2400"));
@@ -643,7 +682,8 @@ void FormTest::comboBoxesHoldTheirItems() {
         QVERIFY(!combo->isEditable());
 }
 
-void FormTest::tabPagesInOrderWithLastPageCurrent() {
+void FormTest::tabPagesInOrderWithLastPageCurrent()
+{
     QTabWidget *tabs = m_ui.tabWidget;
     QCOMPARE(tabs->count(), 4);
     QCOMPARE(tabs->widget(0), m_ui.tab);
@@ -658,13 +698,15 @@ void FormTest::tabPagesInOrderWithLastPageCurrent() {
     QCOMPARE(tabs->currentWidget(), m_ui.tab_2);
 }
 
-void FormTest::deviceAddressFieldIsCentred() {
+void FormTest::deviceAddressFieldIsCentred()
+{
     QCOMPARE(m_ui.lineEdit_DeviceAddr->alignment(), Qt::Alignment(Qt::AlignCenter));
     QCOMPARE(m_ui.Edit_DeviceID->alignment(), QLineEdit().alignment());
     QCOMPARE(m_ui.lineEdit_Cmd->alignment(), QLineEdit().alignment());
 }
 
-void FormTest::windowBarsAreInstalled() {
+void FormTest::windowBarsAreInstalled()
+{
     QCOMPARE(m_window->centralWidget(), m_ui.centralWidget);
     QCOMPARE(m_window->menuBar(), m_ui.menuBar);
     QVERIFY(m_ui.menuBar->actions().isEmpty());
@@ -676,7 +718,8 @@ void FormTest::windowBarsAreInstalled() {
     QVERIFY(toolActions.first()->isSeparator());
 }
 
-void FormTest::laterRaisedWidgetsStackAbove() {
+void FormTest::laterRaisedWidgetsStackAbove()
+{
     const QStringList bottomToTop = {
         "label_2",      "label_3",  "label_softid", "Edit_DeviceID", "groupBox_Com",
         "lineEdit_Cmd", "textEdit", "tabWidget",    "label_4",       "label_5"};
@@ -696,7 +739,8 @@ void FormTest::laterRaisedWidgetsStackAbove() {
     QCOMPARE(ui.centralWidget->childAt(830, 70), static_cast<QWidget *>(ui.label_softid));
 }
 
-void FormTest::captionStepRunTwiceKeepsComboItemsOnce() {
+void FormTest::captionStepRunTwiceKeepsComboItemsOnce()
+{
     QMainWindow window;
     Ui::MainWindow ui;
     ui.setupUi(&window);
@@ -715,7 +759,8 @@ void FormTest::captionStepRunTwiceKeepsComboItemsOnce() {
     QVERIFY2(mismatches.isEmpty(), qPrintable(mismatches.join(QLatin1Char('\n'))));
 }
 
-void FormTest::resizingMovesNothing() {
+void FormTest::resizingMovesNothing()
+{
     QMainWindow window;
     Ui::MainWindow ui;
     ui.setupUi(&window);
@@ -740,7 +785,8 @@ void FormTest::resizingMovesNothing() {
     }
 }
 
-void FormTest::buttonsAreBoundToSlotsByName() {
+void FormTest::buttonsAreBoundToSlotsByName()
+{
     SlotProbeWindow window;
     Ui::MainWindow ui;
     ui.setupUi(&window);

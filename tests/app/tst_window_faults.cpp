@@ -37,9 +37,9 @@ QStringList logLines(WindowOnPty &t)
 QStringList fieldTexts(QWidget *window)
 {
     QStringList texts;
-    for (const char *name : {"Edit_DeviceID", "lineEdit_DeviceAddr", "lineEdit_CalibrZero",
-                             "lineEdit_CalibrateFactor", "lineEdit_CaliParamA",
-                             "lineEdit_CaliParamB", "lineEdit_CaliParamC", "lineEdit_Cmd"})
+    for (const char *name :
+         {"Edit_DeviceID", "lineEdit_DeviceAddr", "lineEdit_CalibrZero", "lineEdit_CalibrateFactor",
+          "lineEdit_CaliParamA", "lineEdit_CaliParamB", "lineEdit_CaliParamC", "lineEdit_Cmd"})
         texts << widget<QLineEdit>(window, name)->text();
     texts << widget<QLabel>(window, "label_softid")->text();
     return texts;
@@ -65,7 +65,7 @@ void countTickReads(QtMsgType type, const QMessageLogContext &context, const QSt
 // `onShown` while it is open, and closed after `holdMs` (as a user would).
 class BoxWatcher : public QObject
 {
-public:
+  public:
     explicit BoxWatcher(int holdMs = 0) : holdMs_(holdMs)
     {
         timer_.setInterval(10);
@@ -76,7 +76,7 @@ public:
     QStringList texts;
     std::function<void()> onShown;
 
-private:
+  private:
     void poll()
     {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -108,7 +108,7 @@ private:
 // with no reply awaited, nothing in the stream may reach a field or a box.
 class GarbageWriter
 {
-public:
+  public:
     GarbageWriter(PseudoTerminal &pty, quint32 seed)
         : thread_([this, &pty, seed] { run(pty, seed); })
     {
@@ -125,13 +125,13 @@ public:
     }
     qint64 written() const { return written_; }
 
-private:
+  private:
     void run(PseudoTerminal &pty, quint32 seed)
     {
         QRandomGenerator random(seed);
         while (running_) {
-            const int size = random.bounded(40) == 0 ? random.bounded(200, 1500)
-                                                     : random.bounded(1, 64);
+            const int size =
+                random.bounded(40) == 0 ? random.bounded(200, 1500) : random.bounded(1, 64);
             QByteArray chunk(size, '\0');
             for (char &byte : chunk) {
                 auto value = uint8_t(random.bounded(256));
@@ -156,14 +156,26 @@ QByteArray twoHundredBytes(int round)
 {
     const auto r = char(round);
     QByteArray block;
-    block += ownFrame(0xA6, QByteArray(6, '\0') + bytes("12ab00") + r);              // slot 0
-    block += ownFrame(0x7E, QByteArray(15, '\x55'));                                 // slot 1
-    block += ownFrame(0xA9, bytes("51" "00000096" "ffffff9c" "000004") + r);         // slot 2
-    block += QByteArray(kOwnFrameSize, '\x55');                                      // slot 3
-    block += ownFrame(0xB5, QByteArray(7, '\0') + bytes("1106") + r);                // slot 4
-    block += ownFrame(0xA5, bytes("03" "0000" "1027" "00000000" "c801" "000000") + r); // slot 5
-    block += ownFrame(0xB4, bytes("0b" "00") + r + bytes("64"));                     // slot 6
-    block += ownFrame(0xA8, bytes("51"));                                            // slot 7
+    block += ownFrame(0xA6, QByteArray(6, '\0') + bytes("12ab00") + r); // slot 0
+    block += ownFrame(0x7E, QByteArray(15, '\x55'));                    // slot 1
+    block += ownFrame(0xA9, bytes("51"
+                                  "00000096"
+                                  "ffffff9c"
+                                  "000004") +
+                                r);                                   // slot 2
+    block += QByteArray(kOwnFrameSize, '\x55');                       // slot 3
+    block += ownFrame(0xB5, QByteArray(7, '\0') + bytes("1106") + r); // slot 4
+    block += ownFrame(0xA5, bytes("03"
+                                  "0000"
+                                  "1027"
+                                  "00000000"
+                                  "c801"
+                                  "000000") +
+                                r); // slot 5
+    block += ownFrame(0xB4, bytes("0b"
+                                  "00") +
+                                r + bytes("64")); // slot 6
+    block += ownFrame(0xA8, bytes("51"));         // slot 7
     // Bytes 152 to 170: a factory-reset confirmation straddling the bound.
     block += ownFrame(0xB4, bytes("fd01"));
     // Bytes 171 to 189: an identity wholly past it.
@@ -178,7 +190,7 @@ class WindowFaultsTest : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void init()
     {
         pendingReplies = PendingReplies();
@@ -230,7 +242,8 @@ void WindowFaultsTest::peerVanishingRightAfterACommandClosesTheLinkOnce()
         sent += other.read(serialNumberQuery().size() - sent.size(), 5);
     }
     QCOMPARE(sent.toHex(), serialNumberQuery().toHex());
-    other.write(withCrc("000304" "12ab00ff"));
+    other.write(withCrc("000304"
+                        "12ab00ff"));
     QTRY_COMPARE_WITH_TIMEOUT(widget<QLineEdit>(t.window.get(), "Edit_DeviceID")->text(),
                               QStringLiteral("12ab-00ff"), 2000);
 }
@@ -289,8 +302,10 @@ void WindowFaultsTest::secondsOfGarbageShowNoBoxAndFillNoField()
     t.click("pushButton_GetNoise");
     QCOMPARE(t.sent(8), noiseQuery());
     t.log()->clear();
-    t.reply(withCrc("000402" "01c8"));
-    QCOMPARE(logLines(t), (QStringList{toHexText(withCrc("000402" "01c8")),
+    t.reply(withCrc("000402"
+                    "01c8"));
+    QCOMPARE(logLines(t), (QStringList{toHexText(withCrc("000402"
+                                                         "01c8")),
                                        QStringLiteral("Current Noise Value: 45.6  dB")}));
 }
 
@@ -378,8 +393,8 @@ void WindowFaultsTest::confirmationArrivingWhileABoxIsOpenIsNotLost()
     QTRY_COMPARE_WITH_TIMEOUT(boxes.texts.size(), 2, 4000);
     QCOMPARE(boxes.texts, (QStringList{QStringLiteral("Device change to MODBUS!"),
                                        QStringLiteral("Device change to FactoryConfig!")}));
-    QTRY_VERIFY_WITH_TIMEOUT(logLines(t).contains(QStringLiteral("Device change to FactoryConfig!")),
-                             2000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        logLines(t).contains(QStringLiteral("Device change to FactoryConfig!")), 2000);
     QCOMPARE(logLines(t).count(QStringLiteral("Device change to MODBUS!")), 1);
 }
 
@@ -411,7 +426,8 @@ void WindowFaultsTest::twoHundredByteReadsDecodeOnlyTheirFirst160Bytes()
         QCOMPARE(widget<QLineEdit>(t.window.get(), "lineEdit_CalibrZero")->text(),
                  QStringLiteral("-") + r);
         QCOMPARE(logLines(t).last(),
-                 QStringLiteral("Origin Value:  10000    AD Count: %1      Noise:  45.6  dB").arg(round));
+                 QStringLiteral("Origin Value:  10000    AD Count: %1      Noise:  45.6  dB")
+                     .arg(round));
         QCOMPARE(boxes.texts.last(), QStringLiteral("Set Calibrate Param Success!"));
     }
     QTest::qWait(800);

@@ -25,7 +25,7 @@ class TstCommands : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void constantRequests_data();
     void constantRequests();
     void constantRequestsCarryTheirOwnCrc();
@@ -63,8 +63,8 @@ void TstCommands::constantRequests_data()
     QTest::newRow("origin") << originQuery() << hex("00 03 00 A1 00 03 55 F8");
     QTest::newRow("parameters") << caliParamQuery() << hex("00 03 00 B2 00 06 64 3E");
     QTest::newRow("factory reset") << factoryConfigRequest() << hex("00 06 00 A5 00 01 59 F8");
-    QTest::newRow("to own protocol") << changeToOwnProtocolRequest()
-                                     << hex("00 06 00 B1 00 00 D8 3C");
+    QTest::newRow("to own protocol")
+        << changeToOwnProtocolRequest() << hex("00 06 00 B1 00 00 D8 3C");
     QTest::newRow("to modbus") << changeToModbusRequest() << hex("00 06 00 B1 00 03 98 3D");
 }
 
@@ -78,9 +78,9 @@ void TstCommands::constantRequests()
 
 void TstCommands::constantRequestsCarryTheirOwnCrc()
 {
-    const QByteArray all[] = {noiseQuery(),         serialNumberQuery(),
-                              versionQuery(),       deviceAddrQuery(),
-                              originQuery(),        caliParamQuery(),
+    const QByteArray all[] = {noiseQuery(),           serialNumberQuery(),
+                              versionQuery(),         deviceAddrQuery(),
+                              originQuery(),          caliParamQuery(),
                               factoryConfigRequest(), changeToOwnProtocolRequest(),
                               changeToModbusRequest()};
     for (const QByteArray &request : all) {
@@ -141,8 +141,7 @@ void TstCommands::calibrationWriteSendsSignMagnitudeAndFactor()
 void TstCommands::calibrationWriteOfTheMostNegativeOffset()
 {
     // |INT_MIN| is 0x80000000; its low byte is 00 and the sign is negative.
-    const QByteArray request =
-        calibrateWriteRequest(0, std::numeric_limits<int>::min(), 0x1FF);
+    const QByteArray request = calibrateWriteRequest(0, std::numeric_limits<int>::min(), 0x1FF);
     QCOMPARE(request.size(), 13);
     QCOMPARE(request.mid(7, 4), hex("00 00 00 FF"));
     QVERIFY(modbusCrcMatches(request));
@@ -213,16 +212,14 @@ void TstCommands::genericReplies()
     QCOMPARE(modbus::readReply(0, modbus::kReadInput, {0x01C8}), hex("00 04 02 01 C8 84 F6"));
     QCOMPARE(modbus::readReply(0, modbus::kReadHolding, {0x0005, 0x0064}),
              hex("00 03 04 00 05 00 64 FB 19"));
-    const QByteArray params = modbus::readReply(0, modbus::kReadHolding,
-                                                {0xFFFF, 0xFF9C, 0x0000, 0x0096, 0, 0});
+    const QByteArray params =
+        modbus::readReply(0, modbus::kReadHolding, {0xFFFF, 0xFF9C, 0x0000, 0x0096, 0, 0});
     QCOMPARE(params.size(), 17);
     QCOMPARE(params, hex("00 03 0C FF FF FF 9C 00 00 00 96 00 00 00 00 B2 9A"));
 
     QCOMPARE(modbus::writeEcho(changeToModbusRequest()), hex("00 06 00 B1 00 03 98 3D"));
-    QCOMPARE(modbus::writeEcho(setCaliParamRequest(150, -100, 0)),
-             hex("00 10 00 B2 00 06 E1 FD"));
-    QCOMPARE(modbus::writeEcho(calibrateWriteRequest(0, -5, 100)),
-             hex("00 10 00 C3 00 02 B0 25"));
+    QCOMPARE(modbus::writeEcho(setCaliParamRequest(150, -100, 0)), hex("00 10 00 B2 00 06 E1 FD"));
+    QCOMPARE(modbus::writeEcho(calibrateWriteRequest(0, -5, 100)), hex("00 10 00 C3 00 02 B0 25"));
 
     QCOMPARE(modbus::exceptionReply(0, modbus::kReadHolding, modbus::kIllegalDataAddress),
              hex("00 83 02 91 31"));

@@ -24,7 +24,7 @@ class TstFrame : public QObject
 {
     Q_OBJECT
 
-private slots:
+  private slots:
     void ownChecksumSumsOnlyTheDataBytes();
     void ownChecksumKeepsTheLowEightBits();
 
@@ -207,8 +207,7 @@ void TstFrame::ownFrameHasHeadChecksumAndTail()
 void TstFrame::ownFramePlacesDataFromOffsetTwo()
 {
     const QByteArray data = hex("00 00 00 00 00 00 FF FF FF FF");
-    QCOMPARE(ownFrame(0xA7, data),
-             hex("AA A7 00 00 00 00 00 00 FF FF FF FF 00 00 00 00 00 FC AB"));
+    QCOMPARE(ownFrame(0xA7, data), hex("AA A7 00 00 00 00 00 00 FF FF FF FF 00 00 00 00 00 FC AB"));
 
     QCOMPARE(ownFrame(0xA9, hex("51")),
              hex("AA A9 51 00 00 00 00 00 00 00 00 00 00 00 00 00 00 51 AB"));

@@ -39,7 +39,7 @@ inline QByteArray bytes(const char *hex)
 // Closes every message box that becomes modal, remembering titles and texts.
 class MessageBoxCloser : public QObject
 {
-public:
+  public:
     MessageBoxCloser()
     {
         timer_.setInterval(20);
@@ -54,7 +54,7 @@ public:
         texts.clear();
     }
 
-private:
+  private:
     void closeActive()
     {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -74,15 +74,12 @@ private:
 // The embedded catalogue, installed for the life of this object.
 class InstalledCatalogue
 {
-public:
-    InstalledCatalogue()
-    {
-        loaded = installCatalogue(translator_);
-    }
+  public:
+    InstalledCatalogue() { loaded = installCatalogue(translator_); }
     ~InstalledCatalogue() { QCoreApplication::removeTranslator(&translator_); }
     bool loaded = false;
 
-private:
+  private:
     QTranslator translator_;
 };
 

@@ -4,9 +4,9 @@
 // of inputs.h, so a refused value is refused in the window's words.
 #include "arguments.h"
 
-#include "noisestatistics.h"
 #include "databaseurl.h"
 #include "historyfilter.h"
+#include "noisestatistics.h"
 
 #include <CLI/CLI.hpp>
 #include <QRegularExpression>
@@ -432,7 +432,6 @@ void declareVerify(CLI::App &root, CtlCommand &command)
              checkFileName);
     sub->callback([&settings, spread] { settings.hasMaxSpread = spread->count() > 0; });
 }
-
 
 // A history option's text, kept as typed when `problem` is empty; the
 // command reads it again when it runs.
