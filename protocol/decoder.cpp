@@ -129,7 +129,10 @@ void decodeWriteEcho(const uint8_t *b, QVector<ReplyAction> &out)
         function == modbus::kWriteMultiple && value == reg::kCalibrationCount &&
         (registerNumber == reg::kCalibrateRange0 || registerNumber == reg::kCalibrateRange1 ||
          registerNumber == reg::kCalibrateRange2);
-    if (!addressWrite && !calibrationWrite)
+    // Only an intact echo says what the sensor took.
+    if ((!addressWrite && !calibrationWrite) ||
+        !modbusCrcMatches(
+            QByteArray::fromRawData(reinterpret_cast<const char *>(b), modbus::kWriteEchoSize)))
         return;
     ReplyAction action;
     action.kind = ReplyAction::WriteConfirmed;
@@ -235,9 +238,12 @@ void decodeModbusFrames(const uint8_t *copy, int n, PendingReplies &flags,
         if (!known)
             return;
         if (function & modbus::kExceptionBit) {
-            // Only a whole one: the tail of a split reply can look like the
-            // start of an exception.
-            if (available < modbus::kExceptionReplySize)
+            // Only a whole one with its CRC: the tail of a split reply or
+            // noise can look like the start of an exception, and a refusal
+            // must not be claimed from such bytes.
+            if (available < modbus::kExceptionReplySize ||
+                !modbusCrcMatches(QByteArray::fromRawData(reinterpret_cast<const char *>(b),
+                                                          modbus::kExceptionReplySize)))
                 return;
             decodeException(b, flags, out);
             at += modbus::kExceptionReplySize;
