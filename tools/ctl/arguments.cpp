@@ -324,9 +324,12 @@ void declareWatch(CLI::App &root, CtlCommand &command)
 
 // A decimal number such as 94 or 94.25, from `low` to `high`; no signs,
 // exponents, or words such as "inf".
-Checked<double> checkDecimalNumber(const QString &text, double low, double high,
+Checked<double> checkDecimalNumber(const QString &typed, double low, double high,
                                    const QString &what)
 {
+    // Blanks and line ends around a value are dropped, as every reader of
+    // inputs.h does.
+    const QString text = typed.trimmed();
     static const QRegularExpression decimal(QStringLiteral("^\\d{1,6}(\\.\\d{1,3})?$"));
     Checked<double> out;
     if (!decimal.match(text).hasMatch()) {
@@ -500,8 +503,9 @@ Checked<QString> checkPort(const QString &text)
     return out;
 }
 
-Checked<int32_t> checkBaud(const QString &text)
+Checked<int32_t> checkBaud(const QString &typed)
 {
+    const QString text = typed.trimmed();
     Checked<int32_t> out;
     if (text != QLatin1String("9600") && text != QLatin1String("4800") &&
         text != QLatin1String("2400"))

@@ -182,7 +182,10 @@ QString ReplyFramer::problem() const
     // reply either.
     const int unframed = strayBytes_ + buffer_.size();
     if (unframed > 0 && corruptFrames_ == 0)
-        parts << QStringLiteral("%1 byte(s) that form no reply to this request").arg(unframed);
+        parts
+            << (unframed == 1
+                    ? QStringLiteral("1 byte that forms no reply to this request")
+                    : QStringLiteral("%1 bytes that form no reply to this request").arg(unframed));
     if (echoFrames_ > 0)
         parts << QStringLiteral("only the request's own echo: the adapter echoes what it sends "
                                 "(give --local-echo)");

@@ -106,11 +106,13 @@ void SerialExchange::traceReplyAddress(const QByteArray &request, const QByteArr
 
 int SerialExchange::discardLateReply()
 {
-    QElapsedTimer waited;
-    waited.start();
+    // The last attempt's reply, as late as the one taken, may come up to one
+    // timeout after that attempt's own timeout ended.
+    const qint64 timeoutUs = qint64(timeoutMs_) * 1000;
+    const qint64 untilUs = qMax(nowUs(), lastSentUs_ + timeoutUs) + timeoutUs;
     int discarded = 0;
-    while (waited.elapsed() < timeoutMs_) {
-        if (port_.waitForReadyRead(int(timeoutMs_ - waited.elapsed()))) {
+    while (nowUs() < untilUs) {
+        if (port_.waitForReadyRead(msCeil(untilUs - nowUs()))) {
             const QByteArray bytes = port_.readAll();
             discarded += bytes.size();
             trace(QStringLiteral("received late, discarded: %1").arg(toHexText(bytes)));
@@ -153,6 +155,7 @@ SerialExchange::AttemptEnd SerialExchange::attempt(const QByteArray &request, Re
         detail = QStringLiteral("writing to the port failed: %1").arg(port_.errorString());
         return AttemptEnd::PortFailure;
     }
+    lastSentUs_ = nowUs();
     const qint64 gapUs = frameGapUs(baud_);
     // The timeout runs from the moment the request has left the wire.
     const qint64 deadlineUs =

@@ -50,9 +50,10 @@ class SerialExchange
     // is damaged.
     ExchangeResult transact(const QByteArray &request, const ReplyFramer &framer);
 
-    // After a transaction that needed a retry the reply to an earlier
-    // attempt may still be on its way: waits one more timeout and discards
-    // what comes, so that it is not read as the answer to the next request.
+    // After a transaction that needed a retry the reply to an attempt may
+    // still be on its way: waits until one timeout after the last attempt's
+    // own timeout and discards what comes, so that it is not read as the
+    // answer to the next request.
     // Returns the number of bytes discarded.
     int discardLateReply();
 
@@ -77,4 +78,5 @@ class SerialExchange
     std::function<void(const QString &)> trace_;
     QElapsedTimer clock_;
     qint64 lineFreeAtUs_ = 0; // the next request may start from here
+    qint64 lastSentUs_ = 0;   // when the last request had been written
 };
