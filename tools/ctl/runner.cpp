@@ -71,6 +71,9 @@ QString slowSensorWarning(SerialExchange &exchange, const ExchangeResult &result
     if (result.attempts < 2 || result.outcome == ExchangeResult::PortFailure)
         return QString();
     const int late = exchange.discardLateReply();
+    // A sensor that never answered is not slow; one that answered late is.
+    if (result.outcome != ExchangeResult::Replied && late == 0)
+        return QString();
     QString warning = QStringLiteral("warning: the sensor answers slower than --timeout %1 ms "
                                      "or not every time; give a longer --timeout")
                           .arg(exchange.timeout());

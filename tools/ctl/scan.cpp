@@ -184,13 +184,12 @@ bool Scanner::fastPath()
     const bool lone = !garbled && modbusSensors.size() + ownFound == 1;
     if (!lone || settings_.all)
         return false;
-    if (modbusSensors.isEmpty())
-        return true;
-    return confirmLone(modbusSensors.front());
+    return modbusSensors.isEmpty() || confirmLone(modbusSensors.front());
 }
 
 // A lone sensor that answered address 0: its own address (when it answered
-// from 0) and version, read at that address.
+// from 0) and version, read at that address. False when it turns out not to
+// be alone.
 bool Scanner::confirmLone(const FoundSensor &candidate)
 {
     if (!openAt(candidate.baud))
@@ -199,6 +198,8 @@ bool Scanner::confirmLone(const FoundSensor &candidate)
     if (address == modbus::kToolSlaveAddress) {
         const Answer own =
             ask(CommandKind::Address, false, modbus::kToolSlaveAddress, kReadRetries);
+        // Sensors with the same reply to the first query collide on this
+        // one: then every address is asked.
         if (own.outcome != ExchangeResult::Replied)
             return !failure_.isEmpty();
         address = own.json.value(QStringLiteral("address")).toInt();

@@ -109,7 +109,8 @@ void Simulator::answer(const Request &request)
         sender_.sendReply(replies.front(), request.kind, note);
         return;
     }
-    // Two drivers on one pair: a bit reads as set when either sends it set.
+    // What two drivers on one pair make of their bits is undefined; the
+    // byte-wise OR stands for it, and damages any two replies that differ.
     QByteArray collided;
     for (const QByteArray &reply : replies) {
         collided.resize(qMax(collided.size(), reply.size()));

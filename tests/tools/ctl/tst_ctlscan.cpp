@@ -78,6 +78,12 @@ void CtlScanTest::scanFindsExactlyTheSensorsOnTheBus_data()
         << words("--bus 2,3") << words("--bauds 9600 --addresses 1-4") << 0
         << QStringList{QStringLiteral("9600 2 modbus 2309-0451 17-6-11"),
                        QStringLiteral("9600 3 modbus 2309-0452 17-6-11")};
+    // Same serial number: their replies to address 0 add up to a good frame.
+    QTest::newRow("twins")
+        << words("--sensor 2,1234-0001,modbus,9600 --sensor 3,1234-0001,modbus,9600")
+        << words("--bauds 9600 --addresses 1-4") << 0
+        << QStringList{QStringLiteral("9600 2 modbus 1234-0001 17-6-11"),
+                       QStringLiteral("9600 3 modbus 1234-0001 17-6-11")};
     QTest::newRow("only at a baud rate not scanned")
         << words("--sensor 2,1234-0001,modbus,2400") << words("--bauds 9600,4800 --addresses 1-3")
         << 3 << QStringList();
