@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -382,11 +383,12 @@ QString makeBus(const Declared &declared, SimOptions &options)
             return QStringLiteral("invalid value \"%1\" for --sensor: give "
                                   "ADDR,SERIAL,modbus|own,BAUD[,FIRMWARE]")
                 .arg(text);
-        for (const BusSensor &other : options.bus) {
-            if (other.config.address == sensor.config.address)
-                return QStringLiteral("two sensors with address %1")
-                    .arg(int(sensor.config.address), 0, 16);
-        }
+        const auto sameAddress = [&sensor](const BusSensor &other) {
+            return other.config.address == sensor.config.address;
+        };
+        if (std::any_of(options.bus.cbegin(), options.bus.cend(), sameAddress))
+            return QStringLiteral("two sensors with address %1")
+                .arg(int(sensor.config.address), 0, 16);
         options.bus << sensor;
     }
     for (int i = 0; i < options.busAddresses.size(); ++i) {

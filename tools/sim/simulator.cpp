@@ -88,13 +88,11 @@ void Simulator::answer(const Request &request)
             note = QStringLiteral("no sensor listens at %1 baud").arg(lineBaud);
             continue;
         }
-        const SensorModel::Answer answer = sensor.model.handle(request);
-        if (answer.reply.isEmpty()) {
-            note = answer.note;
+        const SensorModel::Answer given = sensor.model.handle(request);
+        note = given.note;
+        if (given.reply.isEmpty())
             continue;
-        }
-        replies << answer.reply;
-        note = answer.note;
+        replies << given.reply;
         replyBaud = sensor.baud;
     }
     emit requestTaken(request, !replies.isEmpty());
