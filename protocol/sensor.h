@@ -20,6 +20,8 @@ constexpr uint8_t kSlaveDeviceFailure = 0x04;
 
 // Every request the window sends goes to this address.
 constexpr uint8_t kToolSlaveAddress = 0x00;
+// The highest address a sensor may have (the lowest is 1).
+constexpr uint8_t kMaxSlaveAddress = 247;
 } // namespace modbus
 
 namespace reg {

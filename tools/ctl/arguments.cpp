@@ -324,9 +324,12 @@ void declareWatch(CLI::App &root, CtlCommand &command)
 
 // A decimal number such as 94 or 94.25, from `low` to `high`; no signs,
 // exponents, or words such as "inf".
-Checked<double> checkDecimalNumber(const QString &text, double low, double high,
+Checked<double> checkDecimalNumber(const QString &typed, double low, double high,
                                    const QString &what)
 {
+    // Blanks and line ends around a value are dropped, as every reader of
+    // inputs.h does.
+    const QString text = typed.trimmed();
     static const QRegularExpression decimal(QStringLiteral("^\\d{1,6}(\\.\\d{1,3})?$"));
     Checked<double> out;
     if (!decimal.match(text).hasMatch()) {
@@ -500,8 +503,9 @@ Checked<QString> checkPort(const QString &text)
     return out;
 }
 
-Checked<int32_t> checkBaud(const QString &text)
+Checked<int32_t> checkBaud(const QString &typed)
 {
+    const QString text = typed.trimmed();
     Checked<int32_t> out;
     if (text != QLatin1String("9600") && text != QLatin1String("4800") &&
         text != QLatin1String("2400"))
@@ -518,6 +522,76 @@ Checked<uint8_t> checkRequestAddress(const QString &text)
     if (!out.ok())
         out.error = QStringLiteral("--address: %1").arg(out.error);
     return out;
+}
+
+// Baud rates separated by commas, each given once.
+Checked<QVector<int32_t>> checkBauds(const QString &text)
+{
+    Checked<QVector<int32_t>> out;
+    for (const QString &word : text.split(QLatin1Char(','))) {
+        const Checked<int32_t> baud = checkBaud(word.trimmed());
+        if (!baud.ok()) {
+            out.error = QStringLiteral("--bauds: %1").arg(baud.error);
+            return out;
+        }
+        if (out.value.contains(baud.value)) {
+            out.error = QStringLiteral("--bauds: %1 is given twice").arg(baud.value);
+            return out;
+        }
+        out.value << baud.value;
+    }
+    return out;
+}
+
+// FIRST-LAST or a single address, hexadecimal, 1 to f7.
+Checked<std::pair<uint8_t, uint8_t>> checkAddressRange(const QString &text)
+{
+    Checked<std::pair<uint8_t, uint8_t>> out;
+    const QStringList ends = text.split(QLatin1Char('-'));
+    if (ends.size() > 2) {
+        out.error = QStringLiteral("--addresses: give FIRST-LAST such as 1-f7, not %1").arg(text);
+        return out;
+    }
+    const Checked<uint8_t> first = checkSlaveAddress(ends.front().trimmed(), false);
+    const Checked<uint8_t> last = checkSlaveAddress(ends.back().trimmed(), false);
+    out.error = !first.ok() ? first.error : last.error;
+    if (out.ok() && first.value > last.value)
+        out.error = QStringLiteral("--addresses: %1 comes after %2").arg(ends[0], ends[1]);
+    if (!out.ok() && !out.error.startsWith(QLatin1String("--addresses")))
+        out.error = QStringLiteral("--addresses: %1").arg(out.error);
+    out.value = {first.value, last.value};
+    return out;
+}
+
+void declareScan(CLI::App &root, CtlCommand &command)
+{
+    ScanSettings &scan = command.scan;
+    CLI::App *sub = addCommand(
+        root, command, CommandKind::Scan, "scan",
+        "scan [--bauds 9600,4800,2400] [--addresses 1-f7] [--own-protocol] [--all]\n"
+        "     [--margin MS]\n"
+        "  find every sensor on the line: one line a sensor (baud, address, protocol,\n"
+        "  serial number, firmware version), or a JSON object a line with --json.\n"
+        "  First one query to address 0 at each baud rate; unless that finds a lone\n"
+        "  sensor (or with --all), then each address at each baud rate. --own-protocol\n"
+        "  also asks for the identity in the sensor's own protocol (address \"-\").\n"
+        "  An absent address costs the wire time of query and reply plus MS ms\n"
+        "  (default 20: a sensor's turnaround, the computer's scheduling and a USB\n"
+        "  adapter's latency); widen it for slow sensors or adapters. --timeout and\n"
+        "  --retries do not apply. Progress on standard error when it is a terminal.\n"
+        "  Exit 0 when a sensor is found, 3 when none answered.\n"
+        "  ktr450ctl --port ttyUSB0 scan                      9600 1 modbus 2309-0451 17-6-11");
+    addValue(*sub, "--bauds", "LIST", "baud rates to try, in this order", scan.bauds, checkBauds);
+    addValue(*sub, "--addresses", "FIRST-LAST", "addresses to try, hexadecimal", scan.addresses,
+             checkAddressRange);
+    addValue(*sub, "--margin", "MS", "time beyond the wire time for an answer", scan.marginMs,
+             [](const QString &text) {
+                 return checkDecimalInRange(text, 0, 60000, QStringLiteral("margin"),
+                                            QStringLiteral("give milliseconds from 0 to 60000"));
+             });
+    sub->add_flag("--own-protocol", scan.ownProtocol,
+                  "also look for sensors in their own protocol");
+    sub->add_flag("--all", scan.all, "scan every address even after a lone sensor answered");
 }
 
 void declareLink(CLI::App &root, Invocation &inv)
@@ -551,6 +625,9 @@ void declareLink(CLI::App &root, Invocation &inv)
                  return checkDecimalInRange(text, 0, 100, QStringLiteral("retries"),
                                             QStringLiteral("give a count from 0 to 100"));
              });
+    root.add_flag("--local-echo", link.localEcho,
+                  "the adapter sends back every byte written (many RS-485\n"
+                  "adapters do): take the request's echo off the line first");
     root.add_flag("--json", inv.json, "print results as JSON, one object a line");
     root.add_flag("--verbose", inv.verbose, "show every frame sent and received on standard error");
 }
@@ -585,6 +662,7 @@ void declare(CLI::App &root, Invocation &inv)
     declareWatch(root, command);
     declareVerify(root, command);
     declareHistory(root, command, inv);
+    declareScan(root, command);
 }
 
 std::vector<std::string> reversedForCli(const QStringList &arguments)

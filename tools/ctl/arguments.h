@@ -4,6 +4,7 @@
 
 #include "historycommand.h"
 #include "inputs.h"
+#include "scan.h"
 #include "verify.h"
 
 #include <QString>
@@ -26,6 +27,7 @@ enum class CommandKind {
     Watch,
     Verify,
     History,
+    Scan,
 };
 
 // How to reach the sensor.
@@ -35,6 +37,7 @@ struct LinkSettings {
     uint8_t address = 0; // this sensor answers address 0 whatever its own address
     int timeoutMs = 1000;
     int retries = 2;
+    bool localEcho = false; // the adapter sends back every byte written
 };
 
 struct CtlCommand {
@@ -51,6 +54,7 @@ struct CtlCommand {
     int intervalMs = 1000; // watch: time from one reading's start to the next
     int count = 0;         // watch: readings to take, 0 until interrupted
     VerifyCommandOptions verify;
+    ScanSettings scan;
 };
 
 struct Invocation {

@@ -3,6 +3,7 @@
 #include "arguments.h"
 #include "ctloutput.h"
 #include "runner.h"
+#include "scan.h"
 #include "serialexchange.h"
 #include "verifycommand.h"
 
@@ -90,6 +91,7 @@ int main(int argc, char *argv[])
     }
     exchange.setTimeout(inv.link.timeoutMs);
     exchange.setRetries(inv.link.retries);
+    exchange.setLocalEcho(inv.link.localEcho);
     if (inv.verbose)
         exchange.setTrace([](const QString &line) { writeLine(stderr, line); });
 
@@ -99,6 +101,9 @@ int main(int argc, char *argv[])
         return runWatch(exchange, inv.command, inv.link.address, inv.json, stopRequested,
                         writeOutput, writeError);
     }
+    if (inv.command.kind == CommandKind::Scan)
+        return runScanCommand(exchange, inv.link.port, inv.command.scan, inv.json, writeOutput,
+                              writeError);
     if (inv.command.kind == CommandKind::Verify)
         return runVerifyCommand(exchange, inv.command.verify, inv.link.address, inv.json,
                                 QStringLiteral(KTR450_VERSION), writeOutput, writeError);

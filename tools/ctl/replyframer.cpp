@@ -17,9 +17,19 @@ ReplyFramer ReplyFramer::modbus(const QByteArray &request)
     return ReplyFramer(Kind::Modbus, request, request.size() >= 2 ? uint8_t(request[1]) : 0, -1);
 }
 
-ReplyFramer ReplyFramer::own(uint8_t command, int selector)
+ReplyFramer ReplyFramer::own(uint8_t command, int selector, const QByteArray &query)
 {
-    return ReplyFramer(Kind::Own, QByteArray(), command, selector);
+    return ReplyFramer(Kind::Own, query, command, selector);
+}
+
+// Address 0 is answered by the one sensor on the line, from 0 or from its
+// own address.
+bool ReplyFramer::fromAwaitedSlave(uint8_t slave) const
+{
+    const uint8_t asked = uint8_t(request_[modbus::kSlaveOffset]);
+    if (asked == modbus::kToolSlaveAddress)
+        return slave <= modbus::kMaxSlaveAddress;
+    return slave == asked;
 }
 
 int ReplyFramer::expectedModbusLength(const QByteArray &request)
@@ -43,7 +53,9 @@ bool ReplyFramer::answersRequest(const QByteArray &frame) const
         return true;
     if (function == modbus::kReadHolding || function == modbus::kReadInput)
         return true;
-    return frame.left(6) == request_.left(6);
+    // The echo repeats the request after its address, which a sensor asked
+    // at address 0 may replace with its own.
+    return frame.mid(1, 5) == request_.mid(1, 5);
 }
 
 bool ReplyFramer::feed(const QByteArray &bytes)
@@ -73,7 +85,7 @@ void ReplyFramer::scan()
 bool ReplyFramer::scanModbus()
 {
     const auto *bytes = reinterpret_cast<const uint8_t *>(buffer_.constData());
-    if (request_.isEmpty() || bytes[0] != uint8_t(request_[0])) {
+    if (request_.isEmpty() || !fromAwaitedSlave(bytes[0])) {
         ++strayBytes_;
         skip(1);
         return true;
@@ -143,6 +155,11 @@ bool ReplyFramer::scanOwn()
         skip(1);
         return true;
     }
+    if (!request_.isEmpty() && buffer_.left(kOwnFrameSize) == request_) {
+        ++echoFrames_;
+        skip(kOwnFrameSize);
+        return true;
+    }
     if (bytes[1] != code_ || (selector_ >= 0 && bytes[2] != uint8_t(selector_))) {
         ++otherFrames_;
         skip(kOwnFrameSize);
@@ -161,8 +178,17 @@ QString ReplyFramer::problem() const
                                         : QStringLiteral("a reply with a wrong checksum"));
     // Bytes of a damaged reply are counted as stray as well once it is
     // skipped; they only add news when nothing was damaged.
-    if (strayBytes_ > 0 && corruptFrames_ == 0)
-        parts << QStringLiteral("%1 byte(s) that form no reply to this request").arg(strayBytes_);
+    // Bytes still waiting for the rest of a reply that never came form no
+    // reply either.
+    const int unframed = strayBytes_ + buffer_.size();
+    if (unframed > 0 && corruptFrames_ == 0)
+        parts
+            << (unframed == 1
+                    ? QStringLiteral("1 byte that forms no reply to this request")
+                    : QStringLiteral("%1 bytes that form no reply to this request").arg(unframed));
+    if (echoFrames_ > 0)
+        parts << QStringLiteral("only the request's own echo: the adapter echoes what it sends "
+                                "(give --local-echo)");
     // Unprompted own-protocol frames are the sensor's habit, not a fault.
     if (kind_ == Kind::Modbus && otherFrames_ > 0)
         parts << QStringLiteral("a frame that answers another request (%1)")

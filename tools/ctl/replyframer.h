@@ -17,12 +17,14 @@ class ReplyFramer
     // slave with the same function that answers it (a read reply with the
     // byte count asked for, a write echo of the request's first six bytes).
     // Frames with a good CRC that answer something else (a late reply to an
-    // earlier request) are passed over.
+    // earlier request) are passed over. A request to address 0 takes the
+    // reply from whatever address the one sensor answers it from.
     static ReplyFramer modbus(const QByteArray &request);
     // A 19-byte frame with command byte `command`; with `selector` >= 0 its
     // byte 2 must hold it too. Other whole frames (the sensor's unprompted
-    // reports) are passed over.
-    static ReplyFramer own(uint8_t command, int selector = -1);
+    // reports) are passed over, and so is a frame equal to `query`: a query
+    // that carries no data, come back from an adapter that echoes.
+    static ReplyFramer own(uint8_t command, int selector = -1, const QByteArray &query = {});
 
     // Appends bytes; true once the reply is complete.
     bool feed(const QByteArray &bytes);
@@ -36,15 +38,21 @@ class ReplyFramer
     // Whole frames with a good integrity code that were passed over: own-
     // protocol frames of other commands, Modbus replies to other requests.
     int otherFrames() const { return otherFrames_; }
+    // Own-protocol frames equal to the query: its echo.
+    int echoFrames() const { return echoFrames_; }
     // What was wrong with the bytes so far, in plain words; empty if nothing.
     QString problem() const;
+
+    // The length of the reply to a Modbus read or write request, exceptions
+    // aside; -1 for a request too short to say.
+    static int expectedModbusLength(const QByteArray &request);
 
   private:
     enum class Kind { Modbus, Own };
     ReplyFramer(Kind kind, const QByteArray &request, uint8_t code, int selector);
     void scan();
     bool answersRequest(const QByteArray &frame) const;
-    static int expectedModbusLength(const QByteArray &request);
+    bool fromAwaitedSlave(uint8_t slave) const;
     bool scanModbus();
     bool scanOwn();
     void skip(int count);
@@ -59,5 +67,6 @@ class ReplyFramer
     int corruptFrames_ = 0;
     int strayBytes_ = 0;
     int otherFrames_ = 0;
+    int echoFrames_ = 0;
     QByteArray lastOther_;
 };

@@ -1,6 +1,7 @@
 #include "runner.h"
 
 #include "ctloutput.h"
+#include "modbus.h"
 #include "noisestatistics.h"
 #include "sensorcommands.h"
 #include "statisticsoutput.h"
@@ -62,11 +63,51 @@ int statusFor(ExchangeResult::Outcome outcome)
     return kExitBadReply;
 }
 
+// A sensor that needed a retry may still send the reply to an earlier
+// attempt: it is waited for and discarded here, and the user is told, rather
+// than leaving it to be read as the next invocation's answer.
+QString slowSensorWarning(SerialExchange &exchange, const ExchangeResult &result)
+{
+    if (result.attempts < 2 || result.outcome == ExchangeResult::PortFailure)
+        return QString();
+    const int late = exchange.discardLateReply();
+    // A sensor that never answered is not slow; one that answered late is.
+    if (result.outcome != ExchangeResult::Replied && late == 0)
+        return QString();
+    QString warning = QStringLiteral("warning: the sensor answers slower than --timeout %1 ms "
+                                     "or not every time; give a longer --timeout")
+                          .arg(exchange.timeout());
+    if (late > 0)
+        warning += QStringLiteral(" (%1 late byte(s) discarded)").arg(late);
+    return warning;
+}
+
+// The address a sensor asked at address 0 answered from, when not 0.
+void addReplyAddress(const CtlCommand &command, uint8_t slave, const QByteArray &reply,
+                     QJsonObject &json)
+{
+    if (command.ownProtocol || slave != modbus::kToolSlaveAddress ||
+        uint8_t(reply[modbus::kSlaveOffset]) == modbus::kToolSlaveAddress)
+        return;
+    json.insert(QStringLiteral("answeredFrom"),
+                QString::number(uint8_t(reply[modbus::kSlaveOffset]), 16));
+}
+
 RunResult runCommand(SerialExchange &exchange, const CtlCommand &command, uint8_t slave, bool json)
+{
+    RunResult run = runOnce(exchange, command, slave, json);
+    const QString warning = slowSensorWarning(exchange, run.exchange);
+    if (!warning.isEmpty())
+        run.error = run.error.isEmpty() ? warning : run.error + QLatin1Char('\n') + warning;
+    return run;
+}
+
+RunResult runOnce(SerialExchange &exchange, const CtlCommand &command, uint8_t slave, bool json)
 {
     RunResult run;
     const CommandPlan plan = planCommand(command, slave);
     const ExchangeResult result = exchange.transact(plan.request, plan.framer);
+    run.exchange = result;
     if (result.outcome != ExchangeResult::Replied) {
         run.status = statusFor(result.outcome);
         run.error = result.message;
@@ -86,7 +127,9 @@ RunResult runCommand(SerialExchange &exchange, const CtlCommand &command, uint8_
         return run;
     }
     run.status = kExitSuccess;
-    run.output = readingLine(interpretation.reading, json);
+    Reading reading = interpretation.reading;
+    addReplyAddress(command, slave, result.reply, reading.json);
+    run.output = readingLine(reading, json);
     return run;
 }
 

@@ -20,6 +20,13 @@ CommandPlan modbusPlan(const QByteArray &request)
     return {request, ReplyFramer::modbus(request)};
 }
 
+// A query that carries no data comes back unchanged from an adapter that
+// echoes: that frame is not the sensor's answer.
+CommandPlan ownQueryPlan(const QByteArray &query, uint8_t command, int selector = -1)
+{
+    return {query, ReplyFramer::own(command, selector, query)};
+}
+
 QString offsetFactorText(int offset, int factor)
 {
     return QStringLiteral("%1 %2").arg(offset).arg(factor);
@@ -64,6 +71,9 @@ Reading textReading(const QString &text, const QString &key)
 
 // Checks of a Modbus reply that apply to every command: an exception, the
 // data length of a read, the echo of a write.
+constexpr int kEchoedAfterAddress =
+    modbus::kWriteEchoSize - modbus::kCrcSize - modbus::kFunctionOffset;
+
 QString modbusReplyError(const QByteArray &request, const QByteArray &reply)
 {
     const uint8_t *r = bytesOf(reply);
@@ -85,9 +95,10 @@ QString modbusReplyError(const QByteArray &request, const QByteArray &reply)
         return QString();
     }
     default:
-        // A write echo repeats the request up to its CRC.
-        if (reply.left(modbus::kWriteEchoSize - modbus::kCrcSize) !=
-            request.left(modbus::kWriteEchoSize - modbus::kCrcSize))
+        // A write echo repeats the request up to its CRC; its address is
+        // the sensor's own when the request went to address 0.
+        if (reply.mid(modbus::kFunctionOffset, kEchoedAfterAddress) !=
+            request.mid(modbus::kFunctionOffset, kEchoedAfterAddress))
             return QStringLiteral("the sensor's echo (%1) does not match the request (%2)")
                 .arg(toHexText(reply).trimmed(), toHexText(request).trimmed());
         return QString();
@@ -253,7 +264,7 @@ CommandPlan planCommand(const CtlCommand &c, uint8_t slave)
         return modbusPlan(serialNumberQuery(slave));
     case CommandKind::Version:
         if (c.ownProtocol)
-            return {ownVersionQuery(), ReplyFramer::own(own::kVersion)};
+            return ownQueryPlan(ownVersionQuery(), own::kVersion);
         return modbusPlan(versionQuery(slave));
     case CommandKind::Origin:
         return modbusPlan(originQuery(slave));
@@ -270,15 +281,14 @@ CommandPlan planCommand(const CtlCommand &c, uint8_t slave)
             return {ownSetCaliParamRequest(c.params[0], c.params[1], c.params[2]),
                     ReplyFramer::own(own::kWriteCaliParam, own::kCaliParamSelector)};
         if (c.ownProtocol)
-            return {ownCaliParamQuery(),
-                    ReplyFramer::own(own::kReadCaliParam, own::kCaliParamSelector)};
+            return ownQueryPlan(ownCaliParamQuery(), own::kReadCaliParam, own::kCaliParamSelector);
         if (c.write)
             return modbusPlan(setCaliParamRequest(c.params[0], c.params[1], c.params[2], slave));
         return modbusPlan(caliParamQuery(slave));
     case CommandKind::Identity:
         if (c.write)
             return {ownSetIdentityRequest(c.identity), ReplyFramer::own(own::kSetIdentity)};
-        return {ownIdentityQuery(), ReplyFramer::own(own::kIdentity)};
+        return ownQueryPlan(ownIdentityQuery(), own::kIdentity);
     case CommandKind::FactoryReset:
         return modbusPlan(factoryConfigRequest(slave));
     case CommandKind::Protocol:
@@ -286,6 +296,7 @@ CommandPlan planCommand(const CtlCommand &c, uint8_t slave)
                                           : changeToModbusRequest(slave));
     case CommandKind::Ports:
     case CommandKind::History:
+    case CommandKind::Scan:
         break;
     }
     return {QByteArray(), ReplyFramer::modbus(QByteArray())};

@@ -1,6 +1,8 @@
 #include "serialexchange.h"
 
 #include "frame.h"
+#include "modbus.h"
+#include "sensor.h"
 #include "serialline.h"
 
 #include <chrono>
@@ -62,6 +64,7 @@ ExchangeResult SerialExchange::transact(const QByteArray &request, const ReplyFr
         case AttemptEnd::Replied:
             result.outcome = ExchangeResult::Replied;
             result.reply = fresh.reply();
+            traceReplyAddress(request, result.reply);
             return result;
         case AttemptEnd::PortFailure:
             result.outcome = ExchangeResult::PortFailure;
@@ -92,6 +95,53 @@ ExchangeResult SerialExchange::transact(const QByteArray &request, const ReplyFr
     return result;
 }
 
+void SerialExchange::traceReplyAddress(const QByteArray &request, const QByteArray &reply) const
+{
+    const int at = modbus::kSlaveOffset;
+    if (request.size() > at && reply.size() > at && !isOwnFrameAt(reply, 0) &&
+        uint8_t(request[at]) == modbus::kToolSlaveAddress && reply[at] != request[at])
+        trace(QStringLiteral("the sensor answered address 0 from its own address %1")
+                  .arg(uint8_t(reply[at]), 0, 16));
+}
+
+int SerialExchange::discardLateReply()
+{
+    // The last attempt's reply, as late as the one taken, may come up to one
+    // timeout after that attempt's own timeout ended.
+    const qint64 timeoutUs = qint64(timeoutMs_) * 1000;
+    const qint64 untilUs = qMax(nowUs(), lastSentUs_ + timeoutUs) + timeoutUs;
+    int discarded = 0;
+    while (nowUs() < untilUs) {
+        if (port_.waitForReadyRead(msCeil(untilUs - nowUs()))) {
+            const QByteArray bytes = port_.readAll();
+            discarded += bytes.size();
+            trace(QStringLiteral("received late, discarded: %1").arg(toHexText(bytes)));
+        } else if (port_.error() != QSerialPort::TimeoutError &&
+                   port_.error() != QSerialPort::NoError) {
+            break;
+        } else {
+            port_.clearError();
+        }
+    }
+    lineFreeAtUs_ = nowUs() + frameGapUs(baud_);
+    return discarded;
+}
+
+// The bytes after the start of the request's echo, which `echoLeft` holds
+// until it is all taken. A byte that differs ends the echo: it and what
+// follows belong to the reply.
+QByteArray SerialExchange::withoutEcho(QByteArray bytes, QByteArray &echoLeft)
+{
+    int taken = 0;
+    while (taken < bytes.size() && !echoLeft.isEmpty() && bytes[taken] == echoLeft[0]) {
+        echoLeft.remove(0, 1);
+        ++taken;
+    }
+    if (taken < bytes.size())
+        echoLeft.clear();
+    return bytes.mid(taken);
+}
+
 SerialExchange::AttemptEnd SerialExchange::attempt(const QByteArray &request, ReplyFramer &framer,
                                                    QString &detail)
 {
@@ -105,17 +155,20 @@ SerialExchange::AttemptEnd SerialExchange::attempt(const QByteArray &request, Re
         detail = QStringLiteral("writing to the port failed: %1").arg(port_.errorString());
         return AttemptEnd::PortFailure;
     }
+    lastSentUs_ = nowUs();
     const qint64 gapUs = frameGapUs(baud_);
     // The timeout runs from the moment the request has left the wire.
     const qint64 deadlineUs =
         nowUs() + request.size() * characterUs(baud_) + qint64(timeoutMs_) * 1000;
     qint64 lastByteUs = nowUs();
+    QByteArray echoLeft = localEcho_ ? request : QByteArray();
 
     for (;;) {
-        const QByteArray bytes = port_.readAll();
-        if (!bytes.isEmpty()) {
+        const QByteArray received = port_.readAll();
+        if (!received.isEmpty()) {
             lastByteUs = nowUs();
-            trace(QStringLiteral("received: %1").arg(toHexText(bytes)));
+            trace(QStringLiteral("received: %1").arg(toHexText(received)));
+            const QByteArray bytes = withoutEcho(received, echoLeft);
             if (framer.feed(bytes)) {
                 lineFreeAtUs_ = nowUs() + gapUs;
                 return AttemptEnd::Replied;

@@ -38,6 +38,10 @@ class SerialExchange
 
     void setTimeout(int ms) { timeoutMs_ = ms; }
     void setRetries(int retries) { retries_ = retries; }
+    int timeout() const { return timeoutMs_; }
+    // The adapter sends back every byte written (many RS-485 adapters do):
+    // each attempt takes the request's own bytes off the line before its reply.
+    void setLocalEcho(bool echo) { localEcho_ = echo; }
     // Receives one line for every frame sent and every piece received.
     void setTrace(std::function<void(const QString &)> trace) { trace_ = std::move(trace); }
 
@@ -45,6 +49,13 @@ class SerialExchange
     // again (up to the retry count) when none arrives in time or what arrives
     // is damaged.
     ExchangeResult transact(const QByteArray &request, const ReplyFramer &framer);
+
+    // After a transaction that needed a retry the reply to an attempt may
+    // still be on its way: waits until one timeout after the last attempt's
+    // own timeout and discards what comes, so that it is not read as the
+    // answer to the next request.
+    // Returns the number of bytes discarded.
+    int discardLateReply();
 
     // After a reply that failed its check, the attempt ends once the line has
     // been quiet this long, rather than waiting out the whole timeout.
@@ -54,14 +65,18 @@ class SerialExchange
     enum class AttemptEnd { Replied, Silent, Garbled, PortFailure };
     AttemptEnd attempt(const QByteArray &request, ReplyFramer &framer, QString &detail);
     void keepFrameGap();
+    QByteArray withoutEcho(QByteArray bytes, QByteArray &echoLeft);
     qint64 nowUs() const { return clock_.nsecsElapsed() / 1000; }
     void trace(const QString &line) const;
+    void traceReplyAddress(const QByteArray &request, const QByteArray &reply) const;
 
     QSerialPort port_;
     int32_t baud_ = 9600;
     int timeoutMs_ = 1000;
     int retries_ = 2;
+    bool localEcho_ = false;
     std::function<void(const QString &)> trace_;
     QElapsedTimer clock_;
     qint64 lineFreeAtUs_ = 0; // the next request may start from here
+    qint64 lastSentUs_ = 0;   // when the last request had been written
 };

@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstdio>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -43,6 +44,33 @@ QString PtyLine::errorString() const
 QString PtyLine::path() const
 {
     return pty_->slavePath();
+}
+
+int PtyLine::lineBaud() const
+{
+    termios settings{};
+    if (!pty_->isValid() || ::tcgetattr(pty_->masterFd(), &settings) != 0)
+        return 0;
+    switch (::cfgetospeed(&settings)) {
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    default:
+        return 0;
+    }
 }
 
 void PtyLine::readMaster()
@@ -125,6 +153,11 @@ QString SerialLine::path() const
     return port_->portName().startsWith(QLatin1Char('/'))
                ? port_->portName()
                : QStringLiteral("/dev/") + port_->portName();
+}
+
+int SerialLine::lineBaud() const
+{
+    return port_->isOpen() ? int(port_->baudRate()) : 0;
 }
 
 void SerialLine::send(const QByteArray &bytes)

@@ -20,6 +20,9 @@ class Line : public QObject
     // The path a client opens to talk to the simulator.
     virtual QString path() const = 0;
     virtual void send(const QByteArray &bytes) = 0;
+    // The baud rate the line is set to now, as far as this end can see it;
+    // 0 when it cannot.
+    virtual int lineBaud() const { return 0; }
 
   signals:
     void received(const QByteArray &bytes);
@@ -38,6 +41,8 @@ class PtyLine : public Line
     QString errorString() const;
     QString path() const override;
     void send(const QByteArray &bytes) override;
+    // On Linux the master side reports the settings the slave side chose.
+    int lineBaud() const override;
 
   private:
     void readMaster();
@@ -62,6 +67,7 @@ class SerialLine : public Line
     QString errorString() const { return error_; }
     QString path() const override;
     void send(const QByteArray &bytes) override;
+    int lineBaud() const override;
 
   private:
     QSerialPort *port_;

@@ -1,9 +1,11 @@
 #include "options.h"
 
 #include "commands.h"
+#include "sensor.h"
 
 #include <CLI/CLI.hpp>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -55,6 +57,22 @@ const char *const kEpilogue =
     "always be brought back; while Modbus is selected it ignores own-protocol\n"
     "frames. Factory reset restores the settings given by the options\n"
     "(address, serial number, version, parameters, calibration, protocol).\n"
+    "\n"
+    "A bus (--bus or --sensor): several sensors share the line, each with its\n"
+    "  own address, serial number, protocol and baud rate. Each answers Modbus\n"
+    "  requests to its own address. A request to address 0, or an own-protocol\n"
+    "  frame, is answered by every sensor that takes it; two or more replies\n"
+    "  collide and reach the master as one frame, the byte-wise OR of the\n"
+    "  replies, as long as the longest (what two drivers on one pair make of\n"
+    "  it is undefined; the OR stands for it), so its CRC or checksum fails\n"
+    "  unless the replies are the same. A sensor hears only requests sent at its\n"
+    "  own baud rate: on a pseudo-terminal the simulator reads the rate the\n"
+    "  master set (Linux reports the slave's settings on the master side), on\n"
+    "  --port the port's rate; at any other rate it answers nothing. Not\n"
+    "  emulated: the garbage a sensor at another rate would send, partial\n"
+    "  overlaps of replies of different lengths or delays, and bus contention\n"
+    "  between the master and a sensor. With --line-rate every reply is paced\n"
+    "  at its sensor's baud rate. Control commands act on the first sensor.\n"
     "\n"
     "Control commands, one a line on standard input:\n"
     "  report          send a 0xA5 report (raw value, noise, AD count) now\n"
@@ -190,6 +208,21 @@ bool readProbability(const QString &text, double &target)
     return parseReal(text, 0.0, 1.0, target);
 }
 
+// Hexadecimal Modbus addresses, comma-separated, each 1 to f7 and given once.
+bool readBusAddresses(const QString &text, SimOptions &o)
+{
+    o.busAddresses.clear();
+    for (const QString &word : text.split(QLatin1Char(','))) {
+        bool ok = false;
+        const uint value = word.trimmed().toUInt(&ok, 16);
+        if (!ok || value < 1 || value > modbus::kMaxSlaveAddress ||
+            o.busAddresses.contains(uint8_t(value)))
+            return false;
+        o.busAddresses << uint8_t(value);
+    }
+    return !o.busAddresses.isEmpty();
+}
+
 const SimOption kOptions[] = {
     {"link", "PATH",
      "Also make PATH a symbolic link to the\n"
@@ -258,6 +291,11 @@ const SimOption kOptions[] = {
      "while the own protocol is selected.",
      "0",
      [](const QString &text, SimOptions &o) { return readInt<0, 3600000>(text, o.reportEveryMs); }},
+    {"bus", "ADDRS",
+     "Several sensors on the line at the hex\n"
+     "addresses ADDRS (1,5,1f), all at --baud,\n"
+     "serial numbers --serial, --serial + 1, ...",
+     nullptr, readBusAddresses},
     {"line-rate", nullptr,
      "Send reply bytes at the pace of the baud rate\n"
      "(ten bit times a byte).",
@@ -300,11 +338,67 @@ const SimOption kOptions[] = {
 
 constexpr size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
 
-// The table's options as CLI11 knows them, and the text each was given.
+// The table's options as CLI11 knows them, and the text each was given;
+// --sensor, which may be repeated, on its own.
 struct Declared {
     std::array<CLI::Option *, kOptionCount> option{};
     std::array<std::string, kOptionCount> text;
+    std::vector<std::string> sensors;
 };
+
+// ADDR,SERIAL,PROTOCOL,BAUD[,FIRMWARE], e.g. 1f,2309-0452,own,4800; the rest
+// of the settings from the other options.
+bool readSensor(const QString &text, const SimOptions &options, BusSensor &sensor)
+{
+    const QStringList fields = text.split(QLatin1Char(','));
+    if (fields.size() != 4 && fields.size() != 5)
+        return false;
+    sensor.config = options.config;
+    bool ok = false;
+    const uint address = fields[0].trimmed().toUInt(&ok, 16);
+    if (!ok || address < 1 || address > modbus::kMaxSlaveAddress)
+        return false;
+    sensor.config.address = uint8_t(address);
+    if (!parseSerialNumber(fields[1], sensor.config.serialNumber))
+        return false;
+    const QString protocol = fields[2].trimmed();
+    if (protocol != QLatin1String("modbus") && protocol != QLatin1String("own"))
+        return false;
+    sensor.config.ownProtocol = protocol == QLatin1String("own");
+    sensor.baud = fields[3].trimmed().toInt(&ok);
+    if (!ok || sensor.baud < 50 || sensor.baud > 4000000)
+        return false;
+    return fields.size() == 4 || parseFirmware(fields[4], sensor.config.version);
+}
+
+// The sensors of a bus, from --sensor or --bus; empty without either.
+QString makeBus(const Declared &declared, SimOptions &options)
+{
+    if (!declared.sensors.empty() && !options.busAddresses.isEmpty())
+        return QStringLiteral("--bus and --sensor exclude each other: give one");
+    for (const std::string &word : declared.sensors) {
+        BusSensor sensor;
+        const QString text = QString::fromStdString(word);
+        if (!readSensor(text, options, sensor))
+            return QStringLiteral("invalid value \"%1\" for --sensor: give "
+                                  "ADDR,SERIAL,modbus|own,BAUD[,FIRMWARE]")
+                .arg(text);
+        const auto sameAddress = [&sensor](const BusSensor &other) {
+            return other.config.address == sensor.config.address;
+        };
+        if (std::any_of(options.bus.cbegin(), options.bus.cend(), sameAddress))
+            return QStringLiteral("two sensors with address %1")
+                .arg(int(sensor.config.address), 0, 16);
+        options.bus << sensor;
+    }
+    for (int i = 0; i < options.busAddresses.size(); ++i) {
+        BusSensor sensor{options.config, options.realism.baud};
+        sensor.config.address = options.busAddresses[i];
+        sensor.config.serialNumber += uint32_t(i);
+        options.bus << sensor;
+    }
+    return QString();
+}
 
 void declareOptions(CLI::App &app, Declared &declared)
 {
@@ -323,6 +417,12 @@ void declareOptions(CLI::App &app, Declared &declared)
                 ? app.add_option(name, declared.text[i], row.help)->type_name(row.valueName)
                 : app.add_flag(name, row.help);
     }
+    app.add_option("--sensor", declared.sensors,
+                   "One sensor of a bus, repeatable:\n"
+                   "ADDR,SERIAL,modbus|own,BAUD[,FIRMWARE]\n"
+                   "(1f,2309-0452,own,4800).")
+        ->type_name("SPEC")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 
 // Reads every option given, and the default of every other one that has one,
@@ -342,7 +442,7 @@ QString readOptions(const Declared &declared, SimOptions &options)
     }
     if (!options.portName.isEmpty() && !options.linkPath.isEmpty())
         return QStringLiteral("--link applies to the pseudo-terminal only, not to --port");
-    return QString();
+    return makeBus(declared, options);
 }
 
 // The first word CLI11 could not place, in plain words; empty when none.

@@ -7,6 +7,13 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
+
+// One sensor of a bus: its settings and the baud rate it listens at.
+struct BusSensor {
+    SensorConfig config;
+    int baud = 9600;
+};
 
 struct SimOptions {
     QString portName; // empty: create a pseudo-terminal
@@ -18,6 +25,10 @@ struct SimOptions {
     bool seedGiven = false;
     int reportEveryMs = 0;
     LineRealism realism;
+    // Empty: the one sensor of `config`, answering at any baud rate. Else
+    // the sensors sharing the line (--bus, --sensor).
+    QVector<BusSensor> bus;
+    QVector<uint8_t> busAddresses; // --bus, before the sensors are made
 };
 
 // Parses the arguments (the program name first). Returns false with `message`

@@ -47,6 +47,9 @@ class ReplySender : public QObject
     // A frame the sensor sends unprompted: paced, but no delay and no faults.
     void sendUnsolicited(const QByteArray &frame, const QString &note);
 
+    // The pace of --line-rate from now on: on a bus each sensor keeps its own.
+    void setBaud(int baud) { realism_.baud = baud; }
+
     bool idle() const { return queue_.isEmpty() && current_.isEmpty(); }
 
   signals:

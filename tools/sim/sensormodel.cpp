@@ -45,7 +45,7 @@ bool isCalibrationRegister(uint16_t reg)
 // Highest register count a read or write may ask for (Modbus limits).
 constexpr int kMaxReadCount = 125;
 constexpr int kMaxWriteCount = 123;
-constexpr uint8_t kMaxSlaveAddress = 247;
+using modbus::kMaxSlaveAddress;
 
 } // namespace
 
@@ -215,6 +215,15 @@ bool SensorModel::readRegister(uint8_t function, uint16_t reg, int noise, uint16
     return false;
 }
 
+// An offset register holds a sign byte (0 or 1) and a magnitude of one
+// byte, a factor register a factor of one byte: a word beyond that is not a
+// calibration the sensor can hold.
+static bool calibrationWordFits(uint16_t reg, uint16_t value)
+{
+    const bool offset = (reg - reg::kCalibrateRange0) % 2 == 0;
+    return (value >> 8) <= (offset ? 1 : 0);
+}
+
 uint8_t SensorModel::checkWrite(uint16_t reg, uint16_t value) const
 {
     switch (reg) {
@@ -229,8 +238,10 @@ uint8_t SensorModel::checkWrite(uint16_t reg, uint16_t value) const
     default:
         break;
     }
-    if (isCaliParamRegister(reg) || isCalibrationRegister(reg))
+    if (isCaliParamRegister(reg))
         return 0;
+    if (isCalibrationRegister(reg))
+        return calibrationWordFits(reg, value) ? 0 : modbus::kIllegalDataValue;
     return modbus::kIllegalDataAddress;
 }
 

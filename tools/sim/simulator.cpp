@@ -25,10 +25,19 @@ int calibrationOffset(uint16_t offsetRegister)
 } // namespace
 
 Simulator::Simulator(Line *line, const SimOptions &options, QObject *parent)
-    : QObject(parent),
-      model_(options.config, options.noiseTenths, options.driftTenths, options.seed),
+    : QObject(parent), line_(line), bus_(!options.bus.isEmpty()),
       sender_(line, options.realism, options.seed ^ 0x9E3779B9u)
 {
+    if (!bus_)
+        sensors_.push_back(
+            {SensorModel(options.config, options.noiseTenths, options.driftTenths, options.seed),
+             options.realism.baud});
+    for (int i = 0; i < options.bus.size(); ++i) {
+        const BusSensor &sensor = options.bus[i];
+        sensors_.push_back({SensorModel(sensor.config, options.noiseTenths, options.driftTenths,
+                                        options.seed + uint32_t(i)),
+                            sensor.baud});
+    }
     connect(line, &Line::received, this, &Simulator::onReceived);
     connect(&sender_, &ReplySender::replied, this, &Simulator::replied);
     idleTimer_.setSingleShot(true);
@@ -36,7 +45,7 @@ Simulator::Simulator(Line *line, const SimOptions &options, QObject *parent)
     connect(&idleTimer_, &QTimer::timeout, this, &Simulator::onLineIdle);
     if (options.reportEveryMs > 0) {
         connect(&reportTimer_, &QTimer::timeout, this, [this] {
-            if (model_.config().ownProtocol)
+            if (first().config().ownProtocol)
                 sendReport();
         });
         reportTimer_.start(options.reportEveryMs);
@@ -62,21 +71,57 @@ void Simulator::respond(const QVector<Request> &requests)
     const QByteArray dropped = parser_.takeDropped();
     if (!dropped.isEmpty())
         framelog::frame("RX", dropped, QStringLiteral("ignored: no valid frame"));
-    for (const Request &request : requests) {
-        const SensorModel::Answer answer = model_.handle(request);
-        emit requestTaken(request, !answer.reply.isEmpty());
-        if (answer.reply.isEmpty()) {
-            framelog::frame("RX", request.bytes, QStringLiteral("ignored: ") + answer.note);
+    for (const Request &request : requests)
+        answer(request);
+}
+
+// Every sensor that hears the request answers it; on a bus, a sensor hears
+// only what is sent at its own baud rate, and replies sent at once collide.
+void Simulator::answer(const Request &request)
+{
+    const int lineBaud = bus_ ? line_->lineBaud() : 0;
+    QVector<QByteArray> replies;
+    QString note;
+    int replyBaud = 0;
+    for (Member &sensor : sensors_) {
+        if (lineBaud != 0 && sensor.baud != lineBaud) {
+            note = QStringLiteral("no sensor listens at %1 baud").arg(lineBaud);
             continue;
         }
-        framelog::frame("RX", request.bytes);
-        sender_.sendReply(answer.reply, request.kind, answer.note);
+        const SensorModel::Answer given = sensor.model.handle(request);
+        note = given.note;
+        if (given.reply.isEmpty())
+            continue;
+        replies << given.reply;
+        replyBaud = sensor.baud;
     }
+    emit requestTaken(request, !replies.isEmpty());
+    if (replies.isEmpty()) {
+        framelog::frame("RX", request.bytes, QStringLiteral("ignored: ") + note);
+        return;
+    }
+    framelog::frame("RX", request.bytes);
+    if (bus_)
+        sender_.setBaud(replyBaud);
+    if (replies.size() == 1) {
+        sender_.sendReply(replies.front(), request.kind, note);
+        return;
+    }
+    // What two drivers on one pair make of their bits is undefined; the
+    // byte-wise OR stands for it, and damages any two replies that differ.
+    QByteArray collided;
+    for (const QByteArray &reply : replies) {
+        collided.resize(qMax(collided.size(), reply.size()));
+        for (int i = 0; i < reply.size(); ++i)
+            collided[i] = char(uint8_t(collided[i]) | uint8_t(reply[i]));
+    }
+    sender_.sendReply(collided, request.kind,
+                      QStringLiteral("%1 replies collided").arg(replies.size()));
 }
 
 void Simulator::sendReport()
 {
-    sender_.sendUnsolicited(model_.reportFrame(), QStringLiteral("report"));
+    sender_.sendUnsolicited(first().reportFrame(), QStringLiteral("report"));
 }
 
 QString Simulator::command(const QString &line)
@@ -88,17 +133,17 @@ QString Simulator::command(const QString &line)
     if (name == QLatin1String("report") && words.size() == 1) {
         sendReport();
     } else if (name == QLatin1String("factory-done") && words.size() == 1) {
-        sender_.sendUnsolicited(model_.factoryDoneFrame(), QStringLiteral("factory reset done"));
+        sender_.sendUnsolicited(first().factoryDoneFrame(), QStringLiteral("factory reset done"));
     } else if (name == QLatin1String("calibration") && words.size() == 1) {
-        sender_.sendUnsolicited(model_.calibrationFrame(),
+        sender_.sendUnsolicited(first().calibrationFrame(),
                                 QStringLiteral("calibration of range 0"));
     } else if (name == QLatin1String("calibrate-done") && words.size() == 1) {
-        sender_.sendUnsolicited(model_.calibrateDoneFrame(), QStringLiteral("calibration done"));
+        sender_.sendUnsolicited(first().calibrateDoneFrame(), QStringLiteral("calibration done"));
     } else if (name == QLatin1String("noise") && words.size() == 2) {
         int tenths = 0;
         if (!parseDecibels(words[1], tenths))
             return QStringLiteral("noise: \"%1\" is not a level from 0 to 6553.5 dB").arg(words[1]);
-        model_.setNoiseLevel(tenths);
+        first().setNoiseLevel(tenths);
         return QStringLiteral("noise level %1 dB").arg(realText(tenths / 10.0));
     } else if (name == QLatin1String("state") && words.size() == 1) {
         return stateText();
@@ -115,7 +160,7 @@ QString Simulator::command(const QString &line)
 
 QString Simulator::stateText() const
 {
-    const SensorConfig &config = model_.config();
+    const SensorConfig &config = model().config();
     QStringList ranges;
     for (int range = 0; range < 3; ++range) {
         ranges << QStringLiteral("%1 x%2")
@@ -125,16 +170,36 @@ QString Simulator::stateText() const
     return QStringLiteral("address %1, %2 selected, serial number %3, firmware %4-%5-%6, "
                           "parameters A %7 B %8 C %9, calibration of ranges 0-2: %10, "
                           "noise level %11 dB, drift %12 dB")
-        .arg(int(config.address))
-        .arg(config.ownProtocol ? QStringLiteral("own protocol") : QStringLiteral("Modbus"))
-        .arg(identityText(config.serialNumber))
-        .arg(config.version.major)
-        .arg(config.version.minor)
-        .arg(config.version.patch)
-        .arg(realText(config.caliParams[0] / 100.0))
-        .arg(realText(config.caliParams[1] / 100.0))
-        .arg(realText(config.caliParams[2] / 100.0))
-        .arg(ranges.join(QStringLiteral(", ")))
-        .arg(realText(model_.noiseLevel() / 10.0))
-        .arg(realText(model_.noiseDrift() / 10.0));
+               .arg(int(config.address))
+               .arg(config.ownProtocol ? QStringLiteral("own protocol") : QStringLiteral("Modbus"))
+               .arg(identityText(config.serialNumber))
+               .arg(config.version.major)
+               .arg(config.version.minor)
+               .arg(config.version.patch)
+               .arg(realText(config.caliParams[0] / 100.0))
+               .arg(realText(config.caliParams[1] / 100.0))
+               .arg(realText(config.caliParams[2] / 100.0))
+               .arg(ranges.join(QStringLiteral(", ")))
+               .arg(realText(model().noiseLevel() / 10.0))
+               .arg(realText(model().noiseDrift() / 10.0)) +
+           busText();
+}
+
+QString Simulator::busText() const
+{
+    if (!bus_)
+        return QString();
+    QStringList members;
+    for (const Member &sensor : sensors_) {
+        const SensorConfig &config = sensor.model.config();
+        members << QStringLiteral("%1 at %2 baud (%3, %4)")
+                       .arg(int(config.address), 0, 16)
+                       .arg(sensor.baud)
+                       .arg(identityText(config.serialNumber))
+                       .arg(config.ownProtocol ? QStringLiteral("own protocol")
+                                               : QStringLiteral("Modbus"));
+    }
+    return QStringLiteral("; bus of %1 sensors: %2")
+        .arg(sensors_.size())
+        .arg(members.join(QStringLiteral(", ")));
 }

@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <vector>
 
 class Line;
 
@@ -22,8 +23,12 @@ class Simulator : public QObject
     // Runs one control command line; returns the text to show (may be empty).
     QString command(const QString &line);
     QString stateText() const;
+    // The sensors of a bus, for the state text; empty without a bus.
+    QString busText() const;
 
-    const SensorModel &model() const { return model_; }
+    // The first sensor: the only one without a bus, and the one the control
+    // commands act on.
+    const SensorModel &model() const { return sensors_.front().model; }
     // Whether replies are still queued or going out on the line.
     bool sending() const { return !sender_.idle(); }
 
@@ -38,9 +43,17 @@ class Simulator : public QObject
     void onLineIdle();
     void respond(const QVector<Request> &requests);
     void sendReport();
+    SensorModel &first() { return sensors_.front().model; }
+    void answer(const Request &request);
 
+    struct Member {
+        SensorModel model;
+        int baud; // the rate it listens at on a bus
+    };
     RequestParser parser_;
-    SensorModel model_;
+    Line *line_;
+    bool bus_;
+    std::vector<Member> sensors_;
     ReplySender sender_;
     QTimer idleTimer_;
     QTimer reportTimer_;

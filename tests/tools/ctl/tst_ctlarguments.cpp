@@ -28,6 +28,8 @@ class CtlArgumentsTest : public QObject
     void hundredthsAreReadExactly();
     void fieldLimitsAreInclusive();
     void addressesAreHexadecimal();
+    void scanReadsItsBaudsAndAddresses();
+    void blanksAndLineEndsAroundValuesAreDropped();
 };
 
 void CtlArgumentsTest::readsTakeNoValuesAndWriteNothing()
@@ -320,6 +322,49 @@ void CtlArgumentsTest::addressesAreHexadecimal()
     QVERIFY(!checkSlaveAddress(QStringLiteral("0"), false).ok());
     QVERIFY(!checkSlaveAddress(QStringLiteral("-1"), true).ok());
     QVERIFY(!checkSlaveAddress(QStringLiteral(""), true).ok());
+}
+
+void CtlArgumentsTest::scanReadsItsBaudsAndAddresses()
+{
+    const ParseOutcome defaults = parse(QStringLiteral("--port p scan"));
+    QVERIFY2(defaults.ok, qPrintable(defaults.error));
+    QCOMPARE(defaults.invocation.command.kind, CommandKind::Scan);
+    QCOMPARE(defaults.invocation.command.scan.bauds, (QVector<int32_t>{9600, 4800, 2400}));
+    QCOMPARE(int(defaults.invocation.command.scan.addresses.second), 0xf7);
+
+    const ParseOutcome given = parse(QStringLiteral(
+        "--port p scan --bauds 2400,9600 --addresses 1f-20 --own-protocol --all --margin 50"));
+    QVERIFY2(given.ok, qPrintable(given.error));
+    const ScanSettings &scan = given.invocation.command.scan;
+    QCOMPARE(scan.bauds, (QVector<int32_t>{2400, 9600}));
+    QCOMPARE(int(scan.addresses.first), 0x1f);
+    QCOMPARE(int(scan.addresses.second), 0x20);
+    QVERIFY(scan.ownProtocol && scan.all);
+    QCOMPARE(scan.marginMs, 50);
+
+    for (const char *wrong : {"--bauds 9600,1200", "--bauds 9600,9600", "--addresses 20-1f",
+                              "--addresses 0-5", "--addresses 1-f8", "--margin -1"}) {
+        const ParseOutcome outcome = parse(QStringLiteral("--port p scan ") + QLatin1String(wrong));
+        QVERIFY2(!outcome.ok, wrong);
+    }
+    QVERIFY(parse(QStringLiteral("--port p --local-echo noise")).invocation.link.localEcho);
+}
+
+void CtlArgumentsTest::blanksAndLineEndsAroundValuesAreDropped()
+{
+    for (const char *end : {" ", "\n", "\r\n", "\t"}) {
+        const QString tail = QLatin1String(end);
+        const ParseOutcome outcome = parseInvocation(
+            {QStringLiteral("--port"), QStringLiteral("p"), QStringLiteral("--baud"),
+             QStringLiteral("4800") + tail, QStringLiteral("--timeout"),
+             QStringLiteral("500") + tail, QStringLiteral("verify"), QStringLiteral("--reference"),
+             QStringLiteral("94") + tail, QStringLiteral("--tolerance"),
+             QStringLiteral("0.5") + tail});
+        QVERIFY2(outcome.ok, qPrintable(outcome.error));
+        QCOMPARE(outcome.invocation.link.baud, 4800);
+        QCOMPARE(outcome.invocation.link.timeoutMs, 500);
+        QCOMPARE(outcome.invocation.command.verify.settings.reference, 94.0);
+    }
 }
 
 QTEST_APPLESS_MAIN(CtlArgumentsTest)

@@ -256,6 +256,11 @@ void TstSensorModel::refusedRequestsGetTheirException_data()
                                 << int(modbus::kIllegalDataValue);
     QTest::newRow("byte count not twice the count")
         << frame("01 10 00 b2 00 02 02 00 01") << int(modbus::kIllegalDataValue);
+    QTest::newRow("offset sign byte 2")
+        << modbus::writeSingleRequest(1, reg::kCalibrateRange0, 0x0205)
+        << int(modbus::kIllegalDataValue);
+    QTest::newRow("factor 256") << modbus::writeSingleRequest(1, reg::kCalibrateRange1 + 1, 0x0100)
+                                << int(modbus::kIllegalDataValue);
 }
 
 void TstSensorModel::refusedRequestsGetTheirException()

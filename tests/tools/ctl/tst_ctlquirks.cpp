@@ -1,0 +1,181 @@
+// ktr450ctl on the lines real adapters and sensors produce: a local echo of
+// every byte sent, a sensor that answers address 0 from its own address, a
+// reply cut short, and a sensor slower than the timeout. The quirks are
+// played by a small responder on a pseudo-terminal in front of the
+// simulator's sensor model, or by the simulator itself.
+#include "frame.h"
+#include "pseudoterminal.h"
+#include "requestparser.h"
+#include "sensormodel.h"
+#include "simprocess.h"
+
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+const QString kCtl = QStringLiteral(KTR450CTL_PATH);
+
+struct CtlRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+enum class Quirk { Echo, EchoOnly, OwnAddress, CutShort };
+
+// What the line sends back for one request with this quirk.
+QByteArray lineReply(Quirk quirk, const Request &request, const QByteArray &reply)
+{
+    switch (quirk) {
+    case Quirk::Echo:
+        return request.bytes + reply;
+    case Quirk::EchoOnly:
+        return request.bytes;
+    case Quirk::OwnAddress: {
+        if (reply.isEmpty() || request.kind != Request::Modbus)
+            return reply;
+        QByteArray moved = reply.left(reply.size() - 2);
+        moved[0] = char(0x1f);
+        appendModbusCrc(moved);
+        return moved;
+    }
+    case Quirk::CutShort:
+        return reply.left(5);
+    }
+    return reply;
+}
+
+// Runs ktr450ctl on a pseudo-terminal whose far end answers as a sensor
+// with `config` would, changed by `quirk`.
+CtlRun runAgainstResponder(Quirk quirk, const SensorConfig &config, const QStringList &arguments)
+{
+    PseudoTerminal pty;
+    SensorModel model(config, 456, 0, 1);
+    RequestParser parser;
+    QProcess process;
+    process.start(kCtl, QStringList{QStringLiteral("--port"), pty.slavePath()} + arguments);
+    CtlRun run;
+    QElapsedTimer clock;
+    clock.start();
+    while (!process.waitForFinished(2) && clock.elapsed() < 30000) {
+        for (const Request &request : parser.feed(pty.readAvailable()))
+            pty.write(lineReply(quirk, request, model.handle(request).reply));
+    }
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(2000);
+        return run;
+    }
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+CtlRun runAgainst(const SimProcess &sim, const QString &line)
+{
+    QProcess process;
+    process.start(kCtl, QStringList{QStringLiteral("--port"), sim.path()} +
+                            line.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+    CtlRun run;
+    if (!process.waitForFinished(30000))
+        return run;
+    run.status = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Quirk)
+
+class CtlQuirksTest : public QObject
+{
+    Q_OBJECT
+
+  private slots:
+    void quirksOfTheLineGetTheirOutcome_data();
+    void quirksOfTheLineGetTheirOutcome();
+    void lateReplyDoesNotReachTheNextInvocation();
+};
+
+void CtlQuirksTest::quirksOfTheLineGetTheirOutcome_data()
+{
+    QTest::addColumn<Quirk>("quirk");
+    QTest::addColumn<bool>("ownProtocol"); // the sensor's protocol
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("local echo, Modbus read")
+        << Quirk::Echo << false << "--local-echo version" << 0 << "17-6-11\n"
+        << "";
+    // Without the option a write's echo would pass for the sensor's echo.
+    QTest::newRow("local echo, Modbus write")
+        << Quirk::Echo << false << "--local-echo address 2" << 0 << "address set to 2\n"
+        << "";
+    QTest::newRow("local echo, own protocol")
+        << Quirk::Echo << true << "--local-echo identity" << 0 << "2309-0451\n"
+        << "";
+    QTest::newRow("echo of an own query is not the answer")
+        << Quirk::Echo << true << "version --own-protocol" << 0 << "17-6-11\n"
+        << "";
+    QTest::newRow("only echoes: identity")
+        << Quirk::EchoOnly << true << "--retries 0 --timeout 200 identity" << 4 << ""
+        << "--local-echo";
+    QTest::newRow("only echoes: params")
+        << Quirk::EchoOnly << true << "--retries 0 --timeout 200 params --own-protocol" << 4 << ""
+        << "the adapter echoes";
+    QTest::newRow("address 0 answered from 1f, JSON")
+        << Quirk::OwnAddress << false << "--json serial" << 0
+        << "{\"answeredFrom\":\"1f\",\"serial\":\"2309-0451\"}\n"
+        << "";
+    QTest::newRow("address 0 answered from 1f, a write, verbose")
+        << Quirk::OwnAddress << false << "--verbose address 2" << 0 << "address set to 2\n"
+        << "from its own address 1f";
+    QTest::newRow("reply cut short")
+        << Quirk::CutShort << false << "--retries 0 --timeout 200 serial" << 4 << ""
+        << "5 bytes that form no reply";
+}
+
+void CtlQuirksTest::quirksOfTheLineGetTheirOutcome()
+{
+    QFETCH(Quirk, quirk);
+    QFETCH(bool, ownProtocol);
+    QFETCH(QString, line);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+
+    SensorConfig config;
+    config.ownProtocol = ownProtocol;
+    const CtlRun run =
+        runAgainstResponder(quirk, config, line.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+    QVERIFY2(run.status == status, qPrintable(run.err));
+    QCOMPARE(run.out, out);
+    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+}
+
+// A sensor answering after 1100 ms: each command needs a retry, and the
+// reply to its other attempt must not be taken by the next invocation.
+void CtlQuirksTest::lateReplyDoesNotReachTheNextInvocation()
+{
+    SimProcess sim({QStringLiteral("--reply-delay"), QStringLiteral("1100")});
+    QVERIFY(sim.waitForPath());
+    for (int round = 0; round < 2; ++round) {
+        const CtlRun address = runAgainst(sim, QStringLiteral("--timeout 1000 address"));
+        QCOMPARE(address.status, 0);
+        QCOMPARE(address.out, QStringLiteral("1\n"));
+        QVERIFY2(address.err.contains(QStringLiteral("slower than --timeout 1000 ms")),
+                 qPrintable(address.err));
+        const CtlRun version = runAgainst(sim, QStringLiteral("--timeout 1000 version"));
+        QCOMPARE(version.status, 0);
+        QCOMPARE(version.out, QStringLiteral("17-6-11\n"));
+    }
+}
+
+QTEST_GUILESS_MAIN(CtlQuirksTest)
+#include "tst_ctlquirks.moc"
