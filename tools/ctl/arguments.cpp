@@ -480,6 +480,67 @@ void declareHistory(CLI::App &root, CtlCommand &command, Invocation &inv)
     sub->add_flag("--csv", inv.csv, "print CSV with a header line");
 }
 
+Checked<QString> checkPort(const QString &text);
+
+void declareCommission(CLI::App &root, CtlCommand &command, Invocation &inv)
+{
+    CLI::App *sub = addCommand(
+        root, command, CommandKind::Commission, "commission",
+        "commission --profile FILE --port A [--port B ...] [--db URL] [--operator NAME]\n"
+        "           [--once]\n"
+        "  a commissioning station: on every port at once, wait for a sensor, read\n"
+        "  its serial number and firmware, write the profile's settings, read each\n"
+        "  back, run the profile's verification, record the run in the results\n"
+        "  database (URL as for history) and print one line: port, serial number,\n"
+        "  PASS or FAIL, seconds, and the first reason of a FAIL; then wait until\n"
+        "  the sensor is removed and for the next. On a terminal a status line per\n"
+        "  port is updated in place. --once: one sensor per port, then exit (0 when\n"
+        "  all passed, 5 when any failed). The profile is checked whole before\n"
+        "  anything is sent. While the database cannot be reached, records wait in\n"
+        "  a local spool (ktr450-results-spool.sqlite) and are written later.\n"
+        "  Ctrl-C stops the station once the sensors in the fixtures are done.\n"
+        "  ktr450ctl commission --profile line3.json --port ttyUSB0 --port ttyUSB1\n"
+        "                                                     ttyUSB0  2309-0451  PASS  4.1 s");
+    CommissionRequest &request = inv.commission;
+    addValue(*sub, "--profile", "FILE", "the commissioning profile (JSON)", request.profilePath,
+             checkFileName)
+        ->required();
+    sub->add_option_function<std::vector<std::string>>(
+           "--port",
+           [&request](const std::vector<std::string> &names) {
+               for (const std::string &name : names)
+                   request.ports << accepted(checkPort(fromCli(name)));
+           },
+           "a fixture's serial port; one --port per fixture")
+        ->type_name("NAME")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    addValue(*sub, "--db", "URL", "results database", request.databaseUrl,
+             [](const QString &text) { return keptIf(text, parseDatabaseUrl(text).error); });
+    addValue(*sub, "--operator", "NAME", "who runs the station, for the records",
+             request.operatorName, [](const QString &text) { return keptIf(text, QString()); });
+    sub->add_flag("--once", request.once, "one sensor per port, then exit");
+}
+
+// The commission command's ports and line settings once the whole line is
+// read: a --port before the command counts too. Empty when they are sound.
+QString settleCommission(Invocation &inv)
+{
+    CommissionRequest &request = inv.commission;
+    if (!inv.link.port.isEmpty())
+        request.ports.prepend(inv.link.port);
+    if (request.ports.isEmpty())
+        return QStringLiteral("no port given: add --port NAME for each fixture (ktr450ctl ports "
+                              "lists the serial ports)");
+    for (int i = 0; i < request.ports.size(); ++i) {
+        if (request.ports.indexOf(request.ports[i]) != i)
+            return QStringLiteral("port %1 is given twice").arg(request.ports[i]);
+    }
+    request.baud = inv.link.baud;
+    request.timeoutMs = inv.link.timeoutMs;
+    request.retries = inv.link.retries;
+    return QString();
+}
+
 // The history command's format, once the whole line (with --json, an option
 // of the line) is read; empty when the choice is consistent.
 QString settleHistoryFormat(Invocation &inv)
@@ -585,6 +646,7 @@ void declare(CLI::App &root, Invocation &inv)
     declareWatch(root, command);
     declareVerify(root, command);
     declareHistory(root, command, inv);
+    declareCommission(root, command, inv);
 }
 
 std::vector<std::string> reversedForCli(const QStringList &arguments)
@@ -723,6 +785,11 @@ ParseOutcome parseInvocation(const QStringList &arguments)
     }
     if (inv.command.kind == CommandKind::History) {
         out.error = settleHistoryFormat(inv);
+        out.ok = out.error.isEmpty();
+        return out;
+    }
+    if (inv.command.kind == CommandKind::Commission) {
+        out.error = settleCommission(inv);
         out.ok = out.error.isEmpty();
         return out;
     }

@@ -2,6 +2,7 @@
 // the checks that refuse values which do not fit their field on the wire.
 #pragma once
 
+#include "commissioncommand.h"
 #include "historycommand.h"
 #include "inputs.h"
 #include "verify.h"
@@ -26,6 +27,7 @@ enum class CommandKind {
     Watch,
     Verify,
     History,
+    Commission,
 };
 
 // How to reach the sensor.
@@ -59,8 +61,9 @@ struct Invocation {
     bool verbose = false;
     LinkSettings link;
     CtlCommand command;
-    HistoryRequest history; // the history command's database and filters
-    bool csv = false;       // history: CSV instead of text lines
+    HistoryRequest history;       // the history command's database and filters
+    bool csv = false;             // history: CSV instead of text lines
+    CommissionRequest commission; // the commission command's profile, ports and database
 };
 
 struct ParseOutcome {

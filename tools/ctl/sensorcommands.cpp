@@ -286,6 +286,7 @@ CommandPlan planCommand(const CtlCommand &c, uint8_t slave)
                                           : changeToModbusRequest(slave));
     case CommandKind::Ports:
     case CommandKind::History:
+    case CommandKind::Commission:
         break;
     }
     return {QByteArray(), ReplyFramer::modbus(QByteArray())};

@@ -217,6 +217,8 @@ bool SensorModel::readRegister(uint8_t function, uint16_t reg, int noise, uint16
 
 uint8_t SensorModel::checkWrite(uint16_t reg, uint16_t value) const
 {
+    if (int(reg) == config_.refusedRegister)
+        return modbus::kIllegalDataValue;
     switch (reg) {
     case reg::kDeviceAddr:
         return value >= 1 && value <= kMaxSlaveAddress ? 0 : modbus::kIllegalDataValue;
