@@ -5,6 +5,7 @@
 #include "resultsstore.h"
 #include "stationoutput.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 #include <condition_variable>
 #include <deque>
@@ -188,12 +189,16 @@ int runCommission(const CommissionRequest &request, const std::atomic<bool> &sto
     bool anyFailed = false;
     bool portProblem = false;
     bool recordLost = false;
+    QElapsedTimer sinceRetry;
+    sinceRetry.start();
     while (running > 0) {
-        FixtureEvent event;
-        if (!queue.pop(event, Fixture::kProbeIntervalMs)) {
+        if (sinceRetry.elapsed() >= Fixture::kProbeIntervalMs) {
             store.retry();
-            continue;
+            sinceRetry.restart();
         }
+        FixtureEvent event;
+        if (!queue.pop(event, Fixture::kProbeIntervalMs))
+            continue;
         switch (event.kind) {
         case FixtureEvent::Status:
             output.setStatus(event.fixture, event.text);
