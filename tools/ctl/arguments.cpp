@@ -521,6 +521,32 @@ void declareCommission(CLI::App &root, CtlCommand &command, Invocation &inv)
     sub->add_flag("--once", request.once, "one sensor per port, then exit");
 }
 
+void declareReport(CLI::App &root, CtlCommand &command, Invocation &inv)
+{
+    CLI::App *sub =
+        addCommand(root, command, CommandKind::Report, "report",
+                   "report [--db URL] --serial S --pdf FILE\n"
+                   "  write the certificate of sensor S's latest commissioning run, read from\n"
+                   "  the results database (URL as for history): the same A4 page as verify\n"
+                   "  --pdf, with the settings read back and the verification's figures and\n"
+                   "  chart. No port is needed.\n"
+                   "  ktr450ctl report --serial 2309-0451 --pdf 2309-0451.pdf\n"
+                   "                                                     certificate of 2309-0451 "
+                   "(...) written to 2309-0451.pdf");
+    LatestRunRequest &request = inv.report;
+    addValue(*sub, "--db", "URL", "results database", request.databaseUrl,
+             [](const QString &text) { return keptIf(text, parseDatabaseUrl(text).error); });
+    addValue(*sub, "--serial", "S", "the sensor's serial number", request.serialNumber,
+             [](const QString &text) {
+                 return keptIf(text, text.isEmpty() ? QStringLiteral("--serial needs a serial "
+                                                                     "number")
+                                                    : QString());
+             })
+        ->required();
+    addValue(*sub, "--pdf", "FILE", "write the certificate", inv.reportPdf, checkFileName)
+        ->required();
+}
+
 // The commission command's ports and line settings once the whole line is
 // read: a --port before the command counts too. Empty when they are sound.
 QString settleCommission(Invocation &inv)
@@ -647,6 +673,7 @@ void declare(CLI::App &root, Invocation &inv)
     declareVerify(root, command);
     declareHistory(root, command, inv);
     declareCommission(root, command, inv);
+    declareReport(root, command, inv);
 }
 
 std::vector<std::string> reversedForCli(const QStringList &arguments)
@@ -786,6 +813,10 @@ ParseOutcome parseInvocation(const QStringList &arguments)
     if (inv.command.kind == CommandKind::History) {
         out.error = settleHistoryFormat(inv);
         out.ok = out.error.isEmpty();
+        return out;
+    }
+    if (inv.command.kind == CommandKind::Report) {
+        out.ok = true;
         return out;
     }
     if (inv.command.kind == CommandKind::Commission) {

@@ -5,6 +5,7 @@
 #include "commissioncommand.h"
 #include "historycommand.h"
 #include "inputs.h"
+#include "latestrun.h"
 #include "verify.h"
 
 #include <QString>
@@ -28,6 +29,7 @@ enum class CommandKind {
     Verify,
     History,
     Commission,
+    Report,
 };
 
 // How to reach the sensor.
@@ -64,6 +66,8 @@ struct Invocation {
     HistoryRequest history;       // the history command's database and filters
     bool csv = false;             // history: CSV instead of text lines
     CommissionRequest commission; // the commission command's profile, ports and database
+    LatestRunRequest report;      // report: the database and the serial number
+    QString reportPdf;            // report: the certificate's file
 };
 
 struct ParseOutcome {

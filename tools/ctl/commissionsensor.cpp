@@ -5,6 +5,7 @@
 #include "statisticsoutput.h"
 #include "verify.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <cmath>
 
@@ -189,6 +190,18 @@ VerifySettings verifySettings(const VerificationTarget &target)
     return settings;
 }
 
+// Each reading as [seconds since the first, dB], so that the run's
+// certificate can draw its chart from the record alone.
+QJsonArray readingsJson(const QVector<TimedReading> &readings)
+{
+    QJsonArray out;
+    for (const TimedReading &r : readings) {
+        const double seconds = r.sample.seconds - readings.first().sample.seconds;
+        out.append(QJsonArray{std::round(seconds * 1000.0) / 1000.0, r.sample.level});
+    }
+    return out;
+}
+
 void runVerification(SensorRun &run, const VerificationTarget &target, RunRecord &record,
                      const std::function<void(const QString &)> &onStep)
 {
@@ -199,6 +212,7 @@ void runVerification(SensorRun &run, const VerificationTarget &target, RunRecord
     const VerifySettings settings = verifySettings(target);
     const VerifyOutcome outcome = runVerify(run.exchange(), settings, kToolSlaveAddress);
     record.statistics = statisticsJson(outcome.statistics);
+    record.statistics.insert(QStringLiteral("readings"), readingsJson(outcome.readings));
     if (!outcome.judged()) {
         run.fail(QStringLiteral("sensor removed or silent while verifying: %1").arg(outcome.error));
         return;

@@ -3,6 +3,7 @@
 #include "arguments.h"
 #include "commissioncommand.h"
 #include "ctloutput.h"
+#include "reportcommand.h"
 #include "runner.h"
 #include "serialexchange.h"
 #include "verifycommand.h"
@@ -90,6 +91,8 @@ int main(int argc, char *argv[])
         QTextStream err(stderr);
         return runHistory(inv.history, out, err);
     }
+    if (inv.command.kind == CommandKind::Report)
+        return runReport(inv.report, inv.reportPdf, writeOutput, writeError);
     if (inv.command.kind == CommandKind::Commission)
         return runStation(inv.commission);
     if (inv.command.kind == CommandKind::Ports) {

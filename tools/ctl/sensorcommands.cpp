@@ -287,6 +287,7 @@ CommandPlan planCommand(const CtlCommand &c, uint8_t slave)
     case CommandKind::Ports:
     case CommandKind::History:
     case CommandKind::Commission:
+    case CommandKind::Report:
         break;
     }
     return {QByteArray(), ReplyFramer::modbus(QByteArray())};

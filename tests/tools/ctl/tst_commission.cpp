@@ -99,6 +99,17 @@ class Station
     QString err_;
 };
 
+// `ktr450ctl report` for `serial`: its exit status.
+int report(const QString &db, const QString &serial, const QString &pdf)
+{
+    QProcess process;
+    process.start(kCtl, {QStringLiteral("report"), QStringLiteral("--db"), db,
+                         QStringLiteral("--serial"), serial, QStringLiteral("--pdf"), pdf});
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
+}
+
 QVector<RunRecord> records(const QString &databaseUrl)
 {
     StoreOptions options;
@@ -178,6 +189,16 @@ void CommissionTest::fullProfileOnThreeFixturesIsReadBackAndRecorded()
         QCOMPARE(record.settingsWritten, asked);
         QVERIFY(record.statistics.value(QStringLiteral("count")).toInt() > 0);
     }
+
+    // The certificate of a run comes from its record; a sensor without a
+    // run has none.
+    const QString pdf = dir_.filePath(QStringLiteral("1000-0002.pdf"));
+    QCOMPARE(report(db, QStringLiteral("1000-0002"), pdf), 0);
+    QFile file(pdf);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.read(5) == "%PDF-");
+    QCOMPARE(report(db, QStringLiteral("9999-9999"), dir_.filePath(QStringLiteral("none.pdf"))), 6);
+    QVERIFY(!QFile::exists(dir_.filePath(QStringLiteral("none.pdf"))));
 }
 
 // One fixture's sensor refuses a setting, another's is pulled out during
