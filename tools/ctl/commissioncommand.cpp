@@ -206,7 +206,12 @@ int runCommission(const CommissionRequest &request, const std::atomic<bool> &sto
         case FixtureEvent::Problem:
             portProblem = true;
             output.setStatus(event.fixture, event.text);
-            streams.error(event.text);
+            // On a terminal, a line on standard error would tear the status
+            // block; the problem is kept above it instead.
+            if (streams.terminal)
+                output.print(event.text);
+            else
+                streams.error(event.text);
             break;
         case FixtureEvent::Finished:
             anyFailed = anyFailed || event.record.result == RunVerdict::Fail;
