@@ -112,8 +112,9 @@ int report(const QString &db, const QString &serial, const QString &pdf)
 
 QVector<RunRecord> records(const QString &databaseUrl)
 {
+    const QTemporaryDir spoolDir;
     StoreOptions options;
-    options.spoolPath = QDir::temp().filePath(QStringLiteral("tst_commission_reader.sqlite"));
+    options.spoolPath = spoolDir.filePath(QStringLiteral("spool.sqlite"));
     ResultsStore store(parseDatabaseUrl(databaseUrl).url, options);
     const HistoryOutcome history = store.history({});
     return history.records;
@@ -217,8 +218,9 @@ void CommissionTest::failingFixturesHoldUpNoOther()
                                 QStringLiteral("--db"), db, QStringLiteral("--once")} +
                         portArguments(sims),
                     dir_.path());
-    QVERIFY(sims[2]->waitForLog(QStringLiteral("RX"), 10000));
-    spin(1500);
+    // Pulled out once its verification's noise readings have begun.
+    QVERIFY(sims[2]->waitForLog(QStringLiteral("00 04 00 00 00 01"), 20000));
+    spin(300);
     ::kill(pid_t(sims[2]->pid()), SIGKILL);
     QCOMPARE(station.finish(), 5);
 
