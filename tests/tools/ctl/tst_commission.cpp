@@ -3,6 +3,7 @@
 #include "postgresserver.h"
 #include "resultsstore.h"
 #include "simprocess.h"
+#include "stationoutput.h"
 
 #include <QDir>
 #include <QFile>
@@ -110,6 +111,36 @@ int report(const QString &db, const QString &serial, const QString &pdf)
     return process.exitCode();
 }
 
+// What a terminal shows after `bytes`: enough of one to follow the cursor
+// moves the station's status lines use (up N, clear below, return, newline).
+QStringList screen(const QByteArray &bytes)
+{
+    QStringList lines{QString()};
+    int row = 0;
+    for (int i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c == '\033' && bytes.mid(i + 1, 1) == "[") {
+            int end = i + 2;
+            while (end < bytes.size() && !QChar(bytes[end]).isLetter())
+                ++end;
+            const QByteArray number = bytes.mid(i + 2, end - i - 2);
+            if (bytes[end] == 'A')
+                row = qMax(0, row - number.toInt());
+            else if (bytes[end] == 'J')
+                lines = lines.mid(0, row + 1);
+            i = end;
+        } else if (c == '\r') {
+            lines[row].clear();
+        } else if (c == '\n') {
+            if (++row == lines.size())
+                lines << QString();
+        } else {
+            lines[row] += QLatin1Char(c);
+        }
+    }
+    return lines;
+}
+
 QVector<RunRecord> records(const QString &databaseUrl)
 {
     const QTemporaryDir spoolDir;
@@ -153,6 +184,7 @@ class CommissionTest : public QObject
     int profiles_ = 0;
 
   private slots:
+    void terminalKeepsResultsAboveOneStatusLinePerPort();
     void fullProfileOnThreeFixturesIsReadBackAndRecorded();
     void failingFixturesHoldUpNoOther();
     void badProfileIsRefusedBeforeAnythingIsSent_data();
@@ -160,6 +192,25 @@ class CommissionTest : public QObject
     void twoStationsShareOneSqliteFile();
     void postgresStoppedMidRunRecordsEverySensorOnce();
 };
+
+void CommissionTest::terminalKeepsResultsAboveOneStatusLinePerPort()
+{
+    QByteArray terminal;
+    QByteArray plain;
+    StationOutput onTerminal({"a", "b"}, true, [&](const QByteArray &b) { terminal += b; });
+    StationOutput onPipe({"a", "b"}, false, [&](const QByteArray &b) { plain += b; });
+    for (StationOutput *output : {&onTerminal, &onPipe}) {
+        output->setStatus(0, QStringLiteral("waiting"));
+        output->setStatus(1, QStringLiteral("writing"));
+        output->print(QStringLiteral("b  1  PASS"));
+        output->setStatus(1, QStringLiteral("remove the sensor"));
+        output->print(QStringLiteral("a  2  FAIL"));
+        output->setStatus(0, QStringLiteral("verifying"));
+    }
+    QCOMPARE(screen(terminal),
+             (QStringList{"b  1  PASS", "a  2  FAIL", "a: verifying", "b: remove the sensor", ""}));
+    QCOMPARE(plain, QByteArray("b  1  PASS\na  2  FAIL\n"));
+}
 
 void CommissionTest::fullProfileOnThreeFixturesIsReadBackAndRecorded()
 {
