@@ -50,10 +50,14 @@ const char *const kFooter =
     "  3  no reply in time, after every retry\n"
     "  4  bad reply: wrong CRC or checksum, an exception from the sensor, an\n"
     "     unexpected frame, or an echo that does not match the write\n"
-    "  5  verify: FAIL, the readings are outside the tolerance or the spread\n"
+    "  5  verify: FAIL, the readings are outside the tolerance or the spread;\n"
+    "     commission: a sensor failed\n"
     "  6  a file or database asked for cannot be written or read: verify's\n"
     "     --record, --pdf, --svg or --png (a verdict reached is printed all the\n"
-    "     same), or history's results database\n"
+    "     same), history's results database, report's run or certificate, or a\n"
+    "     commissioning record neither the database nor the spool would take\n"
+    "  commission ends with 1 for a refused profile and, with --once, with 2\n"
+    "  when a port cannot be opened.\n"
     "  A watch ends with 0 when every reading succeeded, otherwise with the\n"
     "  status of the last failed reading (2 ends it at once). A verify whose\n"
     "  readings cannot all be taken ends with that reading's status (2, 3 or 4)\n"
@@ -483,6 +487,93 @@ void declareHistory(CLI::App &root, CtlCommand &command, Invocation &inv)
     sub->add_flag("--csv", inv.csv, "print CSV with a header line");
 }
 
+Checked<QString> checkPort(const QString &text);
+
+void declareCommission(CLI::App &root, CtlCommand &command, Invocation &inv)
+{
+    CLI::App *sub = addCommand(
+        root, command, CommandKind::Commission, "commission",
+        "commission --profile FILE --port A [--port B ...] [--db URL] [--operator NAME]\n"
+        "           [--once]\n"
+        "  a commissioning station: on every port at once, wait for a sensor, read\n"
+        "  its serial number and firmware, write the profile's settings, read each\n"
+        "  back, run the profile's verification, record the run in the results\n"
+        "  database (URL as for history) and print one line: port, serial number,\n"
+        "  PASS or FAIL, seconds, and the first reason of a FAIL; then wait until\n"
+        "  the sensor is removed and for the next. On a terminal a status line per\n"
+        "  port is updated in place. --once: one sensor per port, then exit (0 when\n"
+        "  all passed, 5 when any failed). The profile is checked whole before\n"
+        "  anything is sent. While the database cannot be reached, records wait in\n"
+        "  a local spool (ktr450-results-spool.sqlite) and are written later.\n"
+        "  Ctrl-C stops the station once the sensors in the fixtures are done.\n"
+        "  ktr450ctl commission --profile line3.json --port ttyUSB0 --port ttyUSB1\n"
+        "                                                     ttyUSB0  2309-0451  PASS  4.1 s");
+    CommissionRequest &request = inv.commission;
+    addValue(*sub, "--profile", "FILE", "the commissioning profile (JSON)", request.profilePath,
+             checkFileName)
+        ->required();
+    sub->add_option_function<std::vector<std::string>>(
+           "--port",
+           [&request](const std::vector<std::string> &names) {
+               for (const std::string &name : names)
+                   request.ports << accepted(checkPort(fromCli(name)));
+           },
+           "a fixture's serial port; one --port per fixture")
+        ->type_name("NAME")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    addValue(*sub, "--db", "URL", "results database", request.databaseUrl,
+             [](const QString &text) { return keptIf(text, parseDatabaseUrl(text).error); });
+    addValue(*sub, "--operator", "NAME", "who runs the station, for the records",
+             request.operatorName, [](const QString &text) { return keptIf(text, QString()); });
+    sub->add_flag("--once", request.once, "one sensor per port, then exit");
+}
+
+void declareReport(CLI::App &root, CtlCommand &command, Invocation &inv)
+{
+    CLI::App *sub =
+        addCommand(root, command, CommandKind::Report, "report",
+                   "report [--db URL] --serial S --pdf FILE\n"
+                   "  write the certificate of sensor S's latest commissioning run, read from\n"
+                   "  the results database (URL as for history): the same A4 page as verify\n"
+                   "  --pdf, with the settings read back and the verification's figures and\n"
+                   "  chart. No port is needed.\n"
+                   "  ktr450ctl report --serial 2309-0451 --pdf 2309-0451.pdf\n"
+                   "                                                     certificate of 2309-0451 "
+                   "(...) written to 2309-0451.pdf");
+    LatestRunRequest &request = inv.report;
+    addValue(*sub, "--db", "URL", "results database", request.databaseUrl,
+             [](const QString &text) { return keptIf(text, parseDatabaseUrl(text).error); });
+    addValue(*sub, "--serial", "S", "the sensor's serial number", request.serialNumber,
+             [](const QString &text) {
+                 return keptIf(text, text.isEmpty() ? QStringLiteral("--serial needs a serial "
+                                                                     "number")
+                                                    : QString());
+             })
+        ->required();
+    addValue(*sub, "--pdf", "FILE", "write the certificate", inv.reportPdf, checkFileName)
+        ->required();
+}
+
+// The commission command's ports and line settings once the whole line is
+// read: a --port before the command counts too. Empty when they are sound.
+QString settleCommission(Invocation &inv)
+{
+    CommissionRequest &request = inv.commission;
+    if (!inv.link.port.isEmpty())
+        request.ports.prepend(inv.link.port);
+    if (request.ports.isEmpty())
+        return QStringLiteral("no port given: add --port NAME for each fixture (ktr450ctl ports "
+                              "lists the serial ports)");
+    for (int i = 0; i < request.ports.size(); ++i) {
+        if (request.ports.indexOf(request.ports[i]) != i)
+            return QStringLiteral("port %1 is given twice").arg(request.ports[i]);
+    }
+    request.baud = inv.link.baud;
+    request.timeoutMs = inv.link.timeoutMs;
+    request.retries = inv.link.retries;
+    return QString();
+}
+
 // The history command's format, once the whole line (with --json, an option
 // of the line) is read; empty when the choice is consistent.
 QString settleHistoryFormat(Invocation &inv)
@@ -663,6 +754,8 @@ void declare(CLI::App &root, Invocation &inv)
     declareVerify(root, command);
     declareHistory(root, command, inv);
     declareScan(root, command);
+    declareCommission(root, command, inv);
+    declareReport(root, command, inv);
 }
 
 std::vector<std::string> reversedForCli(const QStringList &arguments)
@@ -801,6 +894,15 @@ ParseOutcome parseInvocation(const QStringList &arguments)
     }
     if (inv.command.kind == CommandKind::History) {
         out.error = settleHistoryFormat(inv);
+        out.ok = out.error.isEmpty();
+        return out;
+    }
+    if (inv.command.kind == CommandKind::Report) {
+        out.ok = true;
+        return out;
+    }
+    if (inv.command.kind == CommandKind::Commission) {
+        out.error = settleCommission(inv);
         out.ok = out.error.isEmpty();
         return out;
     }

@@ -2,9 +2,11 @@
 // the checks that refuse values which do not fit their field on the wire.
 #pragma once
 
+#include "commissioncommand.h"
 #include "historycommand.h"
 #include "inputs.h"
 #include "scan.h"
+#include "latestrun.h"
 #include "verify.h"
 
 #include <QString>
@@ -28,6 +30,8 @@ enum class CommandKind {
     Verify,
     History,
     Scan,
+    Commission,
+    Report,
 };
 
 // How to reach the sensor.
@@ -63,8 +67,11 @@ struct Invocation {
     bool verbose = false;
     LinkSettings link;
     CtlCommand command;
-    HistoryRequest history; // the history command's database and filters
-    bool csv = false;       // history: CSV instead of text lines
+    HistoryRequest history;       // the history command's database and filters
+    bool csv = false;             // history: CSV instead of text lines
+    CommissionRequest commission; // the commission command's profile, ports and database
+    LatestRunRequest report;      // report: the database and the serial number
+    QString reportPdf;            // report: the certificate's file
 };
 
 struct ParseOutcome {

@@ -1,7 +1,9 @@
 // ktr450ctl: the sensor's commands from a terminal, for scripts and
 // production lines.
 #include "arguments.h"
+#include "commissioncommand.h"
 #include "ctloutput.h"
+#include "reportcommand.h"
 #include "runner.h"
 #include "scan.h"
 #include "serialexchange.h"
@@ -15,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -53,6 +56,22 @@ std::unique_ptr<QCoreApplication> makeApplication(int &argc, char *argv[])
     return std::make_unique<QApplication>(argc, argv);
 }
 
+// The commissioning station until Ctrl-C, SIGTERM or, with --once, one
+// sensor per port.
+int runStation(const CommissionRequest &request)
+{
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    StationStreams streams;
+    streams.terminal = isatty(STDOUT_FILENO) != 0;
+    streams.write = [](const QByteArray &bytes) {
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        std::fflush(stdout);
+    };
+    streams.error = writeError;
+    return runCommission(request, stopRequested, streams);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -73,6 +92,10 @@ int main(int argc, char *argv[])
         QTextStream err(stderr);
         return runHistory(inv.history, out, err);
     }
+    if (inv.command.kind == CommandKind::Report)
+        return runReport(inv.report, inv.reportPdf, writeOutput, writeError);
+    if (inv.command.kind == CommandKind::Commission)
+        return runStation(inv.commission);
     if (inv.command.kind == CommandKind::Ports) {
         const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
         const QString listing = portsListing(ports, inv.json);

@@ -297,6 +297,8 @@ CommandPlan planCommand(const CtlCommand &c, uint8_t slave)
     case CommandKind::Ports:
     case CommandKind::History:
     case CommandKind::Scan:
+    case CommandKind::Commission:
+    case CommandKind::Report:
         break;
     }
     return {QByteArray(), ReplyFramer::modbus(QByteArray())};

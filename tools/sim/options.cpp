@@ -330,6 +330,14 @@ const SimOption kOptions[] = {
      [](const QString &text, SimOptions &o) {
          return readProbability(text, o.realism.corruptProbability);
      }},
+    {"refuse-write", "REG",
+     "Refuse writes to register REG (as 0xB2 or\n"
+     "178) with exception 3, as a sensor with\n"
+     "that setting locked does.",
+     nullptr,
+     [](const QString &text, SimOptions &o) {
+         return readInt<0, 0xFFFF>(text, o.config.refusedRegister);
+     }},
     {"drop-prob", "P", "Probability that a reply is not sent.", "0",
      [](const QString &text, SimOptions &o) {
          return readProbability(text, o.realism.dropProbability);

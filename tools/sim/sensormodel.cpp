@@ -226,6 +226,8 @@ static bool calibrationWordFits(uint16_t reg, uint16_t value)
 
 uint8_t SensorModel::checkWrite(uint16_t reg, uint16_t value) const
 {
+    if (int(reg) == config_.refusedRegister)
+        return modbus::kIllegalDataValue;
     switch (reg) {
     case reg::kDeviceAddr:
         return value >= 1 && value <= kMaxSlaveAddress ? 0 : modbus::kIllegalDataValue;

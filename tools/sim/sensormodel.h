@@ -28,6 +28,9 @@ struct SensorConfig {
     // magnitude, the factor register the factor in its low byte.
     std::array<uint16_t, 6> calibration{{0x0000, 100, 0x0000, 100, 0x0000, 100}};
     bool ownProtocol = false; // true: answers its own protocol instead of Modbus
+    // A register whose writes are refused with exception 3, as on a sensor
+    // with that setting locked; -1 for none.
+    int refusedRegister = -1;
 };
 
 class SensorModel

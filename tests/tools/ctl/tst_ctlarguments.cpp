@@ -21,6 +21,7 @@ class CtlArgumentsTest : public QObject
     void negativeNumbersAreValuesNotOptions();
     void writesCarryTheirCheckedValues();
     void verifyReadsItsLimitsAndFiles();
+    void stationCommandsReadTheirOptions();
     void helpWinsOverEveryOtherMistake();
     void usageErrorsSayWhatIsWrong_data();
     void usageErrorsSayWhatIsWrong();
@@ -149,6 +150,28 @@ void CtlArgumentsTest::verifyReadsItsLimitsAndFiles()
     QVERIFY(defaults.pdfPath.isEmpty());
 }
 
+void CtlArgumentsTest::stationCommandsReadTheirOptions()
+{
+    const ParseOutcome station =
+        parse(QStringLiteral("--port a --baud 4800 commission --profile p.json --port b --port c "
+                             "--db sqlite:r.sqlite --operator Ana --once"));
+    QVERIFY2(station.ok, qPrintable(station.error));
+    const CommissionRequest &c = station.invocation.commission;
+    QCOMPARE(station.invocation.command.kind, CommandKind::Commission);
+    QCOMPARE(c.ports, (QStringList{"a", "b", "c"}));
+    QCOMPARE(c.profilePath + c.databaseUrl + c.operatorName,
+             QStringLiteral("p.jsonsqlite:r.sqliteAna"));
+    QCOMPARE(c.baud, 4800);
+    QVERIFY(c.once);
+
+    const ParseOutcome report =
+        parse(QStringLiteral("report --serial 2309-0451 --pdf c.pdf --db sqlite:r.sqlite"));
+    QVERIFY2(report.ok, qPrintable(report.error));
+    QCOMPARE(report.invocation.report.serialNumber, QStringLiteral("2309-0451"));
+    QCOMPARE(report.invocation.report.databaseUrl, QStringLiteral("sqlite:r.sqlite"));
+    QCOMPARE(report.invocation.reportPdf, QStringLiteral("c.pdf"));
+}
+
 void CtlArgumentsTest::helpWinsOverEveryOtherMistake()
 {
     for (const char *line : {"--help", "-h", "bogus --help", "noise --baud 7 -h"}) {
@@ -251,7 +274,17 @@ void CtlArgumentsTest::usageErrorsSayWhatIsWrong_data()
                                                "--max-spread -1"
                                             << "max spread";
     QTest::newRow("pdf elsewhere") << "--port p noise --pdf c.pdf"
-                                   << "belongs to the verify command";
+                                   << "belongs to the verify and report commands";
+    QTest::newRow("station without port") << "commission --profile p.json"
+                                          << "no port given";
+    QTest::newRow("station port twice") << "--port a commission --profile p.json --port a"
+                                        << "port a is given twice";
+    QTest::newRow("station without profile") << "commission --port a"
+                                             << "--profile is required";
+    QTest::newRow("station database") << "commission --profile p.json --port a --db mysql://x"
+                                      << "must start with sqlite:";
+    QTest::newRow("report without serial") << "report --pdf c.pdf"
+                                           << "--serial is required";
 }
 
 void CtlArgumentsTest::usageErrorsSayWhatIsWrong()

@@ -1,0 +1,407 @@
+// ktr450ctl commission as a station runs it: the built program with several
+// simulators as fixtures, a real SQLite file and a real PostgreSQL server.
+#include "postgresserver.h"
+#include "resultsstore.h"
+#include "simprocess.h"
+#include "stationoutput.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString kCtl = QStringLiteral(KTR450CTL_PATH);
+
+// Every setting, and a verification the simulators below pass.
+const char *const kFullProfile = R"({
+    // written by the test
+    "address": "1f",
+    "calibration": [ { "range": 0, "offset": -3, "factor": 128 },
+                     { "range": 2, "offset": 7, "factor": 90 } ],
+    "parameters": { "A": 1.25, "B": 0, "C": -0.5 },
+    "protocol": "modbus",
+    "verification": { "reference_db": 94.0, "tolerance_db": 0.5, "duration_s": %1 }
+})";
+
+using Sims = std::vector<std::unique_ptr<SimProcess>>;
+
+// A fixture with a sensor in it: a simulator at a steady 94 dB.
+std::unique_ptr<SimProcess> fixture(const QString &serial, const QStringList &extra = {})
+{
+    auto sim = std::make_unique<SimProcess>(
+        QStringList{QStringLiteral("--serial"), serial, QStringLiteral("--noise"),
+                    QStringLiteral("94"), QStringLiteral("--drift"), QStringLiteral("0.2")} +
+        extra);
+    sim->waitForPath();
+    return sim;
+}
+
+QStringList portArguments(const Sims &sims)
+{
+    QStringList out;
+    for (const auto &sim : sims)
+        out << QStringLiteral("--port") << sim->path();
+    return out;
+}
+
+// A station process; its output is collected as it comes.
+class Station
+{
+  public:
+    Station(const QStringList &arguments, const QString &workDir)
+    {
+        process_.setWorkingDirectory(workDir);
+        process_.start(kCtl, QStringList{QStringLiteral("commission")} + arguments);
+    }
+    ~Station()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+    // Waits until standard output holds `text` `count` times.
+    bool waitFor(const QString &text, int count = 1, int timeoutMs = 30000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (output().count(text) < count && clock.elapsed() < timeoutMs &&
+               process_.state() != QProcess::NotRunning)
+            spin(20);
+        return output().count(text) >= count;
+    }
+    int finish(int timeoutMs = 60000)
+    {
+        if (!process_.waitForFinished(timeoutMs) || process_.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process_.exitCode();
+    }
+    void terminate() { process_.terminate(); }
+    QString output()
+    {
+        out_ += QString::fromUtf8(process_.readAllStandardOutput());
+        return out_;
+    }
+    QString errors()
+    {
+        err_ += QString::fromUtf8(process_.readAllStandardError());
+        return err_;
+    }
+
+  private:
+    QProcess process_;
+    QString out_;
+    QString err_;
+};
+
+// `ktr450ctl report` for `serial`: its exit status.
+int report(const QString &db, const QString &serial, const QString &pdf)
+{
+    QProcess process;
+    process.start(kCtl, {QStringLiteral("report"), QStringLiteral("--db"), db,
+                         QStringLiteral("--serial"), serial, QStringLiteral("--pdf"), pdf});
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
+}
+
+// What a terminal shows after `bytes`: enough of one to follow the cursor
+// moves the station's status lines use (up N, clear below, return, newline).
+QStringList screen(const QByteArray &bytes)
+{
+    QStringList lines{QString()};
+    int row = 0;
+    for (int i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c == '\033' && bytes.mid(i + 1, 1) == "[") {
+            int end = i + 2;
+            while (end < bytes.size() && !QChar(bytes[end]).isLetter())
+                ++end;
+            const QByteArray number = bytes.mid(i + 2, end - i - 2);
+            if (bytes[end] == 'A')
+                row = qMax(0, row - number.toInt());
+            else if (bytes[end] == 'J')
+                lines = lines.mid(0, row + 1);
+            i = end;
+        } else if (c == '\r') {
+            lines[row].clear();
+        } else if (c == '\n') {
+            if (++row == lines.size())
+                lines << QString();
+        } else {
+            lines[row] += QLatin1Char(c);
+        }
+    }
+    return lines;
+}
+
+QVector<RunRecord> records(const QString &databaseUrl)
+{
+    const QTemporaryDir spoolDir;
+    StoreOptions options;
+    options.spoolPath = spoolDir.filePath(QStringLiteral("spool.sqlite"));
+    ResultsStore store(parseDatabaseUrl(databaseUrl).url, options);
+    const HistoryOutcome history = store.history({});
+    return history.records;
+}
+
+RunRecord recordOf(const QVector<RunRecord> &all, const QString &serial)
+{
+    for (const RunRecord &record : all) {
+        if (record.serialNumber == serial)
+            return record;
+    }
+    return {};
+}
+
+} // namespace
+
+class CommissionTest : public QObject
+{
+    Q_OBJECT
+
+  private:
+    QString profile(const QString &text)
+    {
+        const QString path = dir_.filePath(QStringLiteral("profile%1.json").arg(++profiles_));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(text.toUtf8());
+        return path;
+    }
+    QString sqliteUrl(const QString &name) const
+    {
+        return QStringLiteral("sqlite:") + dir_.filePath(name);
+    }
+
+    QTemporaryDir dir_;
+    int profiles_ = 0;
+
+  private slots:
+    void terminalKeepsResultsAboveOneStatusLinePerPort();
+    void fullProfileOnThreeFixturesIsReadBackAndRecorded();
+    void failingFixturesHoldUpNoOther();
+    void badProfileIsRefusedBeforeAnythingIsSent_data();
+    void badProfileIsRefusedBeforeAnythingIsSent();
+    void twoStationsShareOneSqliteFile();
+    void postgresStoppedMidRunRecordsEverySensorOnce();
+};
+
+void CommissionTest::terminalKeepsResultsAboveOneStatusLinePerPort()
+{
+    QByteArray terminal;
+    QByteArray plain;
+    StationOutput onTerminal({"a", "b"}, true, [&](const QByteArray &b) { terminal += b; });
+    StationOutput onPipe({"a", "b"}, false, [&](const QByteArray &b) { plain += b; });
+    for (StationOutput *output : {&onTerminal, &onPipe}) {
+        output->setStatus(0, QStringLiteral("waiting"));
+        output->setStatus(1, QStringLiteral("writing"));
+        output->print(QStringLiteral("b  1  PASS"));
+        output->setStatus(1, QStringLiteral("remove the sensor"));
+        output->print(QStringLiteral("a  2  FAIL"));
+        output->setStatus(0, QStringLiteral("verifying"));
+    }
+    QCOMPARE(screen(terminal),
+             (QStringList{"b  1  PASS", "a  2  FAIL", "a: verifying", "b: remove the sensor", ""}));
+    QCOMPARE(plain, QByteArray("b  1  PASS\na  2  FAIL\n"));
+}
+
+void CommissionTest::fullProfileOnThreeFixturesIsReadBackAndRecorded()
+{
+    Sims sims;
+    for (const char *serial : {"1000-0001", "1000-0002", "1000-0003"})
+        sims.push_back(fixture(QLatin1String(serial)));
+    const QString db = sqliteUrl(QStringLiteral("full.sqlite"));
+    Station station(QStringList{QStringLiteral("--profile"),
+                                profile(QString::fromLatin1(kFullProfile).arg(1)),
+                                QStringLiteral("--db"), db, QStringLiteral("--operator"),
+                                QStringLiteral("Ana"), QStringLiteral("--once")} +
+                        portArguments(sims),
+                    dir_.path());
+    QCOMPARE(station.finish(), 0);
+    QCOMPARE(station.output().count(QStringLiteral("  PASS  ")), 3);
+
+    const QVector<RunRecord> all = records(db);
+    QCOMPARE(all.size(), 3);
+    for (const RunRecord &record : all) {
+        QCOMPARE(record.result, RunVerdict::Pass);
+        QCOMPARE(record.operatorName, QStringLiteral("Ana"));
+        QCOMPARE(record.firmware, QStringLiteral("17-6-11"));
+        QCOMPARE(record.addressBefore, std::optional<int>(1));
+        QCOMPARE(record.addressAfter, std::optional<int>(0x1f));
+        QJsonObject asked = record.settingsAsked;
+        asked.remove(QStringLiteral("verification"));
+        QCOMPARE(record.settingsReadBack, asked);
+        QCOMPARE(record.settingsWritten, asked);
+        QVERIFY(record.statistics.value(QStringLiteral("count")).toInt() > 0);
+    }
+
+    // The certificate of a run comes from its record; a sensor without a
+    // run has none.
+    const QString pdf = dir_.filePath(QStringLiteral("1000-0002.pdf"));
+    QCOMPARE(report(db, QStringLiteral("1000-0002"), pdf), 0);
+    QFile file(pdf);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.read(5) == "%PDF-");
+    QCOMPARE(report(db, QStringLiteral("9999-9999"), dir_.filePath(QStringLiteral("none.pdf"))), 6);
+    QVERIFY(!QFile::exists(dir_.filePath(QStringLiteral("none.pdf"))));
+}
+
+// One fixture's sensor refuses a setting, another's is pulled out during
+// its verification; the third sensor passes all the same, and each failure
+// is recorded with its reason and what the sensor had received.
+void CommissionTest::failingFixturesHoldUpNoOther()
+{
+    Sims sims;
+    sims.push_back(fixture(QStringLiteral("2000-0001")));
+    sims.push_back(fixture(QStringLiteral("2000-0002"),
+                           {QStringLiteral("--refuse-write"), QStringLiteral("0xB2")}));
+    sims.push_back(fixture(QStringLiteral("2000-0003")));
+    const QString db = sqliteUrl(QStringLiteral("failures.sqlite"));
+    Station station(QStringList{QStringLiteral("--profile"),
+                                profile(QString::fromLatin1(kFullProfile).arg(3)),
+                                QStringLiteral("--db"), db, QStringLiteral("--once")} +
+                        portArguments(sims),
+                    dir_.path());
+    // Pulled out once its verification's noise readings have begun.
+    QVERIFY(sims[2]->waitForLog(QStringLiteral("00 04 00 00 00 01"), 20000));
+    spin(300);
+    ::kill(pid_t(sims[2]->pid()), SIGKILL);
+    QCOMPARE(station.finish(), 5);
+
+    const QVector<RunRecord> all = records(db);
+    QCOMPARE(all.size(), 3);
+    QCOMPARE(recordOf(all, QStringLiteral("2000-0001")).result, RunVerdict::Pass);
+
+    const RunRecord refused = recordOf(all, QStringLiteral("2000-0002"));
+    QCOMPARE(refused.result, RunVerdict::Fail);
+    QVERIFY2(refused.reason.contains(QLatin1String("parameters")) &&
+                 refused.reason.contains(QLatin1String("exception code 3")),
+             qPrintable(refused.reason));
+    QVERIFY(refused.settingsWritten.contains(QStringLiteral("calibration")));
+    QVERIFY(!refused.settingsWritten.contains(QStringLiteral("parameters")));
+
+    const RunRecord pulled = recordOf(all, QStringLiteral("2000-0003"));
+    QCOMPARE(pulled.result, RunVerdict::Fail);
+    QVERIFY2(pulled.reason.contains(QLatin1String("removed")), qPrintable(pulled.reason));
+    QVERIFY(pulled.settingsWritten.contains(QStringLiteral("parameters")));
+    QVERIFY(!pulled.settingsWritten.contains(QStringLiteral("protocol")));
+}
+
+void CommissionTest::badProfileIsRefusedBeforeAnythingIsSent_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("not JSON") << "{ \"address\": " << QString();
+    QTest::newRow("misspelt member") << R"({ "adress": "1f" })"
+                                     << "adress";
+    QTest::newRow("address out of range") << R"({ "address": "f8" })"
+                                          << "address";
+    QTest::newRow("range listed twice")
+        << R"({ "address": "2", "calibration": [ { "range": 1, "offset": 0, "factor": 1 },
+                                 { "range": 1, "offset": 2, "factor": 3 } ] })"
+        << "calibration[1].range";
+}
+
+void CommissionTest::badProfileIsRefusedBeforeAnythingIsSent()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, field);
+    Sims sims;
+    sims.push_back(fixture(QStringLiteral("3000-0001")));
+    Station station(QStringList{QStringLiteral("--profile"), profile(text), QStringLiteral("--db"),
+                                sqliteUrl(QStringLiteral("refused.sqlite")),
+                                QStringLiteral("--once")} +
+                        portArguments(sims),
+                    dir_.path());
+    QCOMPARE(station.finish(), 1);
+    QVERIFY2(station.errors().contains(QLatin1String("refused")), qPrintable(station.errors()));
+    QVERIFY2(station.errors().contains(field), qPrintable(station.errors()));
+    QVERIFY(!sims[0]->log().contains(QLatin1String("RX")));
+}
+
+void CommissionTest::twoStationsShareOneSqliteFile()
+{
+    const QString db = sqliteUrl(QStringLiteral("shared.sqlite"));
+    const QString path = profile(QString::fromLatin1(kFullProfile).arg(1));
+    Sims sims;
+    std::vector<std::unique_ptr<Station>> stations;
+    for (int s = 0; s < 2; ++s) {
+        Sims own;
+        for (int f = 0; f < 2; ++f)
+            own.push_back(fixture(QStringLiteral("400%1-000%2").arg(s).arg(f)));
+        const QString work = dir_.filePath(QStringLiteral("station%1").arg(s));
+        QDir().mkpath(work);
+        stations.push_back(std::make_unique<Station>(QStringList{QStringLiteral("--profile"), path,
+                                                                 QStringLiteral("--db"), db,
+                                                                 QStringLiteral("--once")} +
+                                                         portArguments(own),
+                                                     work));
+        for (auto &sim : own)
+            sims.push_back(std::move(sim));
+    }
+    for (auto &station : stations)
+        QCOMPARE(station->finish(), 0);
+    const QVector<RunRecord> all = records(db);
+    QCOMPARE(all.size(), 4);
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(recordOf(all, QStringLiteral("400%1-000%2").arg(i / 2).arg(i % 2)).result,
+                 RunVerdict::Pass);
+}
+
+// A station that runs on while its PostgreSQL server is stopped and started
+// again: sensors are swapped in three rounds (a simulator replaced on the
+// same link is a new sensor in the fixture), the middle round spools, and
+// in the end every sensor is in the database exactly once.
+void CommissionTest::postgresStoppedMidRunRecordsEverySensorOnce()
+{
+    PostgresServer server;
+    QVERIFY2(server.start({QStringLiteral("fsync=off")}), qPrintable(server.error()));
+    QVERIFY2(server.createDatabase(QStringLiteral("plant")), qPrintable(server.error()));
+    const QString db = server.url(QStringLiteral("plant"));
+    const QString work = dir_.filePath(QStringLiteral("postgres"));
+    QDir().mkpath(work);
+    const QStringList links{dir_.filePath(QStringLiteral("fixture0")),
+                            dir_.filePath(QStringLiteral("fixture1"))};
+    const auto insert = [&links](int round) {
+        Sims sims;
+        for (int f = 0; f < links.size(); ++f)
+            sims.push_back(fixture(QStringLiteral("500%1-000%2").arg(round).arg(f),
+                                   {QStringLiteral("--link"), links[f]}));
+        return sims;
+    };
+
+    Sims sims = insert(0);
+    Station station({QStringLiteral("--profile"), profile(QStringLiteral(R"({"address": "2"})")),
+                     QStringLiteral("--db"), db, QStringLiteral("--port"), links[0],
+                     QStringLiteral("--port"), links[1]},
+                    work);
+    QVERIFY2(station.waitFor(QStringLiteral("  PASS  "), 2), qPrintable(station.errors()));
+    QVERIFY(server.stop());
+    sims = insert(1);
+    QVERIFY2(station.waitFor(QStringLiteral("  PASS  "), 4), qPrintable(station.errors()));
+    QVERIFY(station.waitFor(QStringLiteral("spooling")));
+    QVERIFY(server.resume());
+    sims = insert(2);
+    QVERIFY2(station.waitFor(QStringLiteral("  PASS  "), 6), qPrintable(station.errors()));
+    QVERIFY2(station.waitFor(QStringLiteral("spooled records written")),
+             qPrintable(station.output()));
+    station.terminate();
+    QCOMPARE(station.finish(), 0);
+
+    const QVector<RunRecord> all = records(db);
+    QCOMPARE(all.size(), 6);
+    for (int i = 0; i < 6; ++i)
+        QVERIFY(!recordOf(all, QStringLiteral("500%1-000%2").arg(i / 2).arg(i % 2)).runId.isNull());
+    QVERIFY(!station.output().contains(server.password()));
+    QVERIFY(!station.errors().contains(server.password()));
+}
+
+QTEST_GUILESS_MAIN(CommissionTest)
+#include "tst_commission.moc"
