@@ -5,8 +5,8 @@
 #include "commissioncommand.h"
 #include "historycommand.h"
 #include "inputs.h"
-#include "scan.h"
 #include "latestrun.h"
+#include "scan.h"
 #include "verify.h"
 
 #include <QString>
