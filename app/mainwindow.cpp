@@ -13,9 +13,9 @@
 #include <QMessageBox>
 #include <QSerialPortInfo>
 #include <QSignalBlocker>
+#include <QTextDocument>
 #include <QTimerEvent>
 
-#include <algorithm>
 #include <future>
 
 PendingReplies pendingReplies;
@@ -35,6 +35,9 @@ QStringList systemPortNames()
 
 constexpr int kPollIntervalMs = 360;
 constexpr int kStatusTimeoutMs = 0; // status messages stay until replaced
+// The log pane keeps this many lines; older ones go, so that a window left
+// polling for days stays small.
+constexpr int kLogLines = 10000;
 
 } // namespace
 
@@ -59,6 +62,20 @@ MainWindow::MainWindow(QWidget *parent)
 
     ui->pushButtonOpen->setEnabled(true);
     ui->pushButtonClose->setEnabled(false);
+
+    // The log records what the sensor said: it can be copied, not edited.
+    ui->textEdit->setReadOnly(true);
+    ui->textEdit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    ui->textEdit->document()->setMaximumBlockCount(kLogLines);
+
+    // What the form shows before a sensor has been read; a new link shows it
+    // again instead of the previous sensor's values.
+    initialDeviceId = ui->Edit_DeviceID->text();
+    initialSoftId = ui->label_softid->text();
+
+    // The factory reset erases the calibration: Tab reaches it after the
+    // harmless reads of its page, not before them.
+    setTabOrder(ui->pushButton_GetVersion, ui->pushButton_SetFactoryConfig);
 
     ui->tabWidget->setStyleSheet(
         QStringLiteral("QTabWidget:pane {border:1px solid #205B7B;background:  transparent; }"));
@@ -121,8 +138,11 @@ void MainWindow::on_pushButtonOpen_clicked()
     pollTimerId = startTimer(kPollIntervalMs, Qt::CoarseTimer);
     // Nothing can be pending on a link that was just opened: a reply still
     // awaited from an earlier link (perhaps another sensor) must not be
-    // taken for one asked on this link.
+    // taken for one asked on this link, and the values read from that sensor
+    // are not this one's.
     lowerAllPending(pendingReplies);
+    ui->Edit_DeviceID->setText(initialDeviceId);
+    ui->label_softid->setText(initialSoftId);
 
     if (opened == LineOpen::Opened) {
         report(tr("串口 %1 已打开，%2 波特").arg(name).arg(baudRate));
@@ -197,7 +217,7 @@ bool MainWindow::linkReady()
     return false;
 }
 
-bool MainWindow::send(const QByteArray &frame)
+bool MainWindow::writeFrame(const QByteArray &frame)
 {
     if (serialPort.write(frame) == frame.size())
         return true;
@@ -205,26 +225,50 @@ bool MainWindow::send(const QByteArray &frame)
     return false;
 }
 
-void MainWindow::sendAndEcho(const QByteArray &frame)
+// A request the user asked for: once it is out, the status bar says so,
+// replacing whatever it said about an earlier one.
+bool MainWindow::send(const QByteArray &frame, const QString &request)
 {
-    if (send(frame))
+    if (!writeFrame(frame))
+        return false;
+    report(tr("已发送“%1”").arg(request));
+    return true;
+}
+
+void MainWindow::sendAndEcho(const QByteArray &frame, const QString &request)
+{
+    if (send(frame, request))
         ui->lineEdit_Cmd->setText(toHexText(frame));
 }
 
 void MainWindow::sendWrite(const QByteArray &frame, const QString &request)
 {
     lastWriteRequest[uint8_t(frame.at(1))] = request;
-    sendAndEcho(frame);
+    sendAndEcho(frame, request);
 }
 
 void MainWindow::sendQuery(const QByteArray &frame, Query query)
 {
     const PendingReplies before = pendingReplies;
-    raisePending(pendingReplies, query, replyClock.elapsed());
-    if (send(frame))
+    if (takeTurn(pendingReplies, query, frame, replyClock.elapsed()) == QueryTurn::Held) {
+        // Its reply could not be told from the awaited one's: it goes out
+        // when that one is answered or given up.
+        report(tr("“%1”等待前一个同类查询的应答，随后自动发送").arg(queryName(query)));
+        return;
+    }
+    if (send(frame, queryName(query)))
         ui->lineEdit_Cmd->setText(toHexText(frame));
     else
         pendingReplies = before; // nothing went out, so no reply is due
+}
+
+// A held query whose turn has come; its flag is raised already.
+void MainWindow::writeHeldQuery(Query query, const QByteArray &frame)
+{
+    if (writeFrame(frame))
+        ui->lineEdit_Cmd->setText(toHexText(frame));
+    else
+        pendingFlag(pendingReplies, query) = 0; // nothing went out, so no reply is due
 }
 
 // A typed value is sent exactly as typed or not at all: refused, the field
@@ -262,11 +306,12 @@ void MainWindow::on_pushButton_GetInfo_clicked()
 {
     if (!linkReady())
         return;
-    if (!send(ownIdentityQuery()))
+    const QString request = ui->pushButton_GetInfo->text();
+    if (!send(ownIdentityQuery(), request))
         return;
     ui->Edit_DeviceID->setText(QString());
     ui->label_softid->setText(QString());
-    send(ownVersionQuery());
+    send(ownVersionQuery(), request);
 }
 
 void MainWindow::on_pushButton_SetID_clicked()
@@ -278,7 +323,7 @@ void MainWindow::on_pushButton_SetID_clicked()
                    tr("设备ID须为两组 1 至 4 位十六进制数，以“-”连接（如 12ab-00ff），未发送"), id))
         return;
     qDebug("%x %x %x %x", unsigned(id[0]), unsigned(id[1]), unsigned(id[2]), unsigned(id[3]));
-    send(ownSetIdentityRequest(id));
+    send(ownSetIdentityRequest(id), ui->pushButton_SetID->text());
 }
 
 void MainWindow::on_pushButton_GetCaliParam_Vela_clicked()
@@ -288,7 +333,7 @@ void MainWindow::on_pushButton_GetCaliParam_Vela_clicked()
     ui->lineEdit_CaliParamA->setText(QString());
     ui->lineEdit_CaliParamB->setText(QString());
     ui->lineEdit_CaliParamC->setText(QString());
-    sendAndEcho(ownCaliParamQuery());
+    sendAndEcho(ownCaliParamQuery(), ui->pushButton_GetCaliParam_Vela->text());
 }
 
 void MainWindow::on_pushButton_SetCaliParam_Vela_clicked()
@@ -296,7 +341,8 @@ void MainWindow::on_pushButton_SetCaliParam_Vela_clicked()
     std::array<int32_t, 3> params{};
     if (!linkReady() || !takeCaliParams(params))
         return;
-    sendAndEcho(ownSetCaliParamRequest(params[0], params[1], params[2]));
+    sendAndEcho(ownSetCaliParamRequest(params[0], params[1], params[2]),
+                ui->pushButton_SetCaliParam_Vela->text());
 }
 
 void MainWindow::on_pushButton_GetNoise_clicked()
@@ -351,6 +397,15 @@ void MainWindow::on_pushButton_GetOrigin_clicked()
 void MainWindow::on_pushButton_SetFactoryConfig_clicked()
 {
     if (!linkReady())
+        return;
+    // The reset erases the address, the calibration and the parameters:
+    // nothing goes out unless the technician says so, and No is the default.
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        this, ui->pushButton_SetFactoryConfig->text(),
+        tr("恢复出厂设置会把设备地址、校准值和参数 A、B、C 恢复为出厂值，现有的设置将丢失。\n"
+           "确定要恢复出厂设置吗？"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
         return;
     sendWrite(factoryConfigRequest(), ui->pushButton_SetFactoryConfig->text());
 }
@@ -428,20 +483,9 @@ void MainWindow::timerEvent(QTimerEvent *event)
     if (!block.isEmpty())
         qDebug("%d \r\n", block.size());
 
-    const QVector<ReplyAction> actions = decodeTick(block, pendingReplies, replyClock.elapsed());
-    applyReplyActions(actions);
-
-    // Unread input only: a command frame may still be queued for output
-    // (a 21-byte frame takes about 90 ms at 2400 baud). While a confirmation
-    // box was open the poll paused and the port kept buffering; those bytes
-    // were never part of this tick's read and are left for the next tick. A
-    // box may also have seen the link lost and closed meanwhile.
-    const bool boxShown =
-        std::any_of(actions.begin(), actions.end(), [](const ReplyAction &action) {
-            return action.kind == ReplyAction::Confirm || action.kind == ReplyAction::ConfirmAndLog;
-        });
-    if (serialPort.isOpen() && !boxShown)
-        serialPort.clear(QSerialPort::Input);
+    // Nothing is discarded after the tick: bytes still on their way belong
+    // to a reply the decoder has begun to join, or to the next one.
+    applyReplyActions(decodeTick(block, pendingReplies, replyClock.elapsed()));
 }
 
 void MainWindow::applyReplyActions(const QVector<ReplyAction> &actions)
@@ -463,10 +507,14 @@ void MainWindow::applyReplyActions(const QVector<ReplyAction> &actions)
                 ui->textEdit->append(text);
             break;
         }
-        case ReplyAction::Unanswered: {
+        case ReplyAction::Unanswered:
+        case ReplyAction::ArrivedDamaged: {
             // Said in the status bar too: the technician checks the baud
             // rate, the protocol or the cable instead of reading old fields.
-            const QString text = tr("传感器未应答：%1").arg(queryName(action.query));
+            const QString text =
+                action.kind == ReplyAction::Unanswered
+                    ? tr("传感器未应答：%1").arg(queryName(action.query))
+                    : tr("传感器应答已损坏（校验错误），已忽略：%1").arg(queryName(action.query));
             ui->textEdit->append(text);
             report(text);
             break;
@@ -479,6 +527,10 @@ void MainWindow::applyReplyActions(const QVector<ReplyAction> &actions)
         }
         case ReplyAction::WriteConfirmed:
             ui->textEdit->append(writeConfirmationText(action.registerNumber, action.value));
+            break;
+        case ReplyAction::WriteQuery:
+            if (serialPort.isOpen())
+                writeHeldQuery(action.query, action.frame);
             break;
         }
     }

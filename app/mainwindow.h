@@ -63,9 +63,11 @@ class MainWindow : public QMainWindow
     void handlePortError(QSerialPort::SerialPortError error);
     void report(const QString &message);
     bool linkReady();
-    bool send(const QByteArray &frame);
+    bool writeFrame(const QByteArray &frame);
+    bool send(const QByteArray &frame, const QString &request);
     void sendQuery(const QByteArray &frame, Query query);
-    void sendAndEcho(const QByteArray &frame);
+    void writeHeldQuery(Query query, const QByteArray &frame);
+    void sendAndEcho(const QByteArray &frame, const QString &request);
     void sendWrite(const QByteArray &frame, const QString &request);
     template <typename T>
     bool takeInput(QLineEdit *field, const Checked<T> &input, const QString &accepts, T &value);
@@ -83,4 +85,8 @@ class MainWindow : public QMainWindow
     // The last write request sent with each function code, by its button's
     // caption, so that a refusal of it can be named.
     QMap<uint8_t, QString> lastWriteRequest;
+    // The form's texts of the values read from a sensor, shown again when a
+    // link opens.
+    QString initialDeviceId;
+    QString initialSoftId;
 };

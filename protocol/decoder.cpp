@@ -1,13 +1,12 @@
 #include "decoder.h"
 
+#include "formats.h"
 #include "frame.h"
+#include "framefinder.h"
 #include "modbus.h"
 #include "sensor.h"
 
-#include "formats.h"
-
 #include <QCoreApplication>
-#include <cstring>
 
 namespace {
 
@@ -129,10 +128,7 @@ void decodeWriteEcho(const uint8_t *b, QVector<ReplyAction> &out)
         function == modbus::kWriteMultiple && value == reg::kCalibrationCount &&
         (registerNumber == reg::kCalibrateRange0 || registerNumber == reg::kCalibrateRange1 ||
          registerNumber == reg::kCalibrateRange2);
-    // Only an intact echo says what the sensor took.
-    if ((!addressWrite && !calibrationWrite) ||
-        !modbusCrcMatches(
-            QByteArray::fromRawData(reinterpret_cast<const char *>(b), modbus::kWriteEchoSize)))
+    if (!addressWrite && !calibrationWrite)
         return;
     ReplyAction action;
     action.kind = ReplyAction::WriteConfirmed;
@@ -142,15 +138,15 @@ void decodeWriteEcho(const uint8_t *b, QVector<ReplyAction> &out)
     out.append(action);
 }
 
-// The raised flag of the given function code (and byte count, unless
-// negative) whose query went out first; -1 when none is raised.
-int oldestRaised(const PendingReplies &flags, uint8_t function, int byteCount)
+// The raised flag whose query a reply beginning with `head` can answer
+// (see modbusHeadCouldBe) and whose query went out first; -1 when none.
+int oldestRaisedFor(const PendingReplies &flags, const QByteArray &head)
 {
     int oldest = -1;
     for (Query query : kQueries) {
         const RegisterRead read = queryRead(query);
-        if (pendingFlag(flags, query) != 1 || read.function != function ||
-            (byteCount >= 0 && read.replyByteCount() != byteCount))
+        if (pendingFlag(flags, query) != 1 ||
+            !modbusHeadCouldBe(head, read.function, read.replyByteCount()))
             continue;
         const int index = int(query);
         if (oldest < 0 || flags.raisedAs[size_t(index)] < flags.raisedAs[size_t(oldest)])
@@ -193,18 +189,16 @@ void decodeQueryReply(Query query, const uint8_t *data, QVector<ReplyAction> &ou
     }
 }
 
-// A read reply of `available` bytes (its whole length or the part of it that
-// came) serves the oldest flag of its shape, if it holds that flag's bytes.
-void decodeReadReply(const uint8_t *b, int available, PendingReplies &flags,
-                     QVector<ReplyAction> &out)
+// A frame of a shape whose query expired and is settling: its late reply
+// has come, so the line may settle.
+void noteLateFrame(PendingReplies &flags, const QByteArray &head)
 {
-    const uint8_t byteCount = b[modbus::kByteCountOffset];
-    const int oldest = oldestRaised(flags, b[modbus::kFunctionOffset], byteCount);
-    if (oldest < 0 || available < modbus::kReadReplyHeaderSize + byteCount)
-        return;
-    const Query query = Query(oldest);
-    pendingFlag(flags, query) = 0;
-    decodeQueryReply(query, b + modbus::kReplyDataOffset, out);
+    for (Query query : kQueries) {
+        const RegisterRead read = queryRead(query);
+        if (flags.settling[size_t(query)] &&
+            modbusHeadCouldBe(head, read.function, read.replyByteCount()))
+            flags.lateFrameSeen[size_t(query)] = true;
+    }
 }
 
 void decodeException(const uint8_t *b, PendingReplies &flags, QVector<ReplyAction> &out)
@@ -213,7 +207,9 @@ void decodeException(const uint8_t *b, PendingReplies &flags, QVector<ReplyActio
     action.kind = ReplyAction::Refused;
     action.function = uint8_t(b[modbus::kFunctionOffset] & ~modbus::kExceptionBit);
     action.exceptionCode = b[modbus::kExceptionCodeOffset];
-    const int oldest = oldestRaised(flags, action.function, -1);
+    const int oldest =
+        oldestRaisedFor(flags, QByteArray::fromRawData(reinterpret_cast<const char *>(b),
+                                                       modbus::kReplyDataOffset));
     if (oldest >= 0) {
         action.answersQuery = true;
         action.query = Query(oldest);
@@ -222,56 +218,80 @@ void decodeException(const uint8_t *b, PendingReplies &flags, QVector<ReplyActio
     out.append(action);
 }
 
-// Takes the Modbus frames of the read one after another, each sized by its
-// function code, until the bytes end or one cannot be sized.
-void decodeModbusFrames(const uint8_t *copy, int n, PendingReplies &flags,
-                        QVector<ReplyAction> &out)
+// One whole Modbus frame whose CRC holds.
+void decodeModbusFrame(const QByteArray &frame, PendingReplies &flags, QVector<ReplyAction> &out)
 {
-    int at = 0;
-    while (n - at >= 3) {
-        const uint8_t *b = copy + at;
-        const int available = n - at;
-        const uint8_t function = b[modbus::kFunctionOffset];
-        const uint8_t base = function & ~modbus::kExceptionBit;
-        const bool known = base == modbus::kReadHolding || base == modbus::kReadInput ||
-                           base == modbus::kWriteSingle || base == modbus::kWriteMultiple;
-        if (!known)
+    const auto *b = reinterpret_cast<const uint8_t *>(frame.constData());
+    const uint8_t function = b[modbus::kFunctionOffset];
+    if (function & modbus::kExceptionBit) {
+        decodeException(b, flags, out);
+    } else if (function == modbus::kWriteSingle || function == modbus::kWriteMultiple) {
+        decodeWriteEcho(b, out);
+    } else {
+        const int oldest = oldestRaisedFor(flags, frame);
+        if (oldest < 0) {
+            noteLateFrame(flags, frame);
             return;
-        if (function & modbus::kExceptionBit) {
-            // Only a whole one with its CRC: the tail of a split reply or
-            // noise can look like the start of an exception, and a refusal
-            // must not be claimed from such bytes.
-            if (available < modbus::kExceptionReplySize ||
-                !modbusCrcMatches(QByteArray::fromRawData(reinterpret_cast<const char *>(b),
-                                                          modbus::kExceptionReplySize)))
-                return;
-            decodeException(b, flags, out);
-            at += modbus::kExceptionReplySize;
-        } else if (function == modbus::kWriteSingle || function == modbus::kWriteMultiple) {
-            if (available < modbus::kWriteEchoSize)
-                return;
-            decodeWriteEcho(b, out);
-            at += modbus::kWriteEchoSize;
-        } else {
-            decodeReadReply(b, available, flags, out);
-            at += modbus::kReadReplyHeaderSize + b[modbus::kByteCountOffset] + modbus::kCrcSize;
         }
+        const Query query = Query(oldest);
+        pendingFlag(flags, query) = 0;
+        decodeQueryReply(query, b + modbus::kReplyDataOffset, out);
     }
+}
+
+// A Modbus frame whose CRC fails: it answers nothing, but the query it
+// would have answered learns that its reply came damaged.
+void noteDamagedFrame(const QByteArray &frame, PendingReplies &flags)
+{
+    const int oldest = oldestRaisedFor(flags, frame);
+    if (oldest >= 0)
+        flags.damaged[size_t(oldest)] = true;
+    else
+        noteLateFrame(flags, frame);
+}
+
+// Whether the kept fragment, begun before the query's deadline, may yet
+// become its reply.
+bool fragmentMayAnswer(const PendingReplies &flags, Query query)
+{
+    const RegisterRead read = queryRead(query);
+    return !flags.fragment.isEmpty() &&
+           flags.fragmentSinceMs < flags.writtenAtMs[size_t(query)] + kReplyDeadlineMs &&
+           modbusHeadCouldBe(flags.fragment, read.function, read.replyByteCount());
 }
 
 void expireUnanswered(PendingReplies &flags, qint64 nowMs, QVector<ReplyAction> &out)
 {
     for (Query query : kQueries) {
+        const size_t i = size_t(query);
         int &flag = pendingFlag(flags, query);
-        if (flag != 1 || nowMs - flags.writtenAtMs[size_t(query)] < kReplyDeadlineMs)
+        if (flag != 1 || nowMs - flags.writtenAtMs[i] < kReplyDeadlineMs ||
+            fragmentMayAnswer(flags, query))
             continue;
         flag = 0;
+        flags.settling[i] = true;
+        flags.expiredAtMs[i] = nowMs;
+        flags.lateFrameSeen[i] = false;
         ReplyAction action;
-        action.kind = ReplyAction::Unanswered;
+        action.kind = flags.damaged[i] ? ReplyAction::ArrivedDamaged : ReplyAction::Unanswered;
         action.query = query;
         action.answersQuery = true;
         out.append(action);
     }
+}
+
+// Keeps what may still grow into a frame for the next tick, remembering
+// when its first byte came.
+void keepFragment(const QByteArray &stream, const FrameScan &scan, int keptBefore, qint64 nowMs,
+                  PendingReplies &flags)
+{
+    if (scan.incompleteFrom < 0) {
+        flags.fragment.clear();
+        return;
+    }
+    if (scan.incompleteFrom >= keptBefore)
+        flags.fragmentSinceMs = nowMs;
+    flags.fragment = stream.mid(scan.incompleteFrom);
 }
 
 } // namespace
@@ -279,27 +299,41 @@ void expireUnanswered(PendingReplies &flags, qint64 nowMs, QVector<ReplyAction> 
 QVector<ReplyAction> decodeTick(const QByteArray &block, PendingReplies &flags, qint64 nowMs)
 {
     QVector<ReplyAction> out;
-    const int readLength = block.size();
 
     // Short reads are shown as they came; whole own-protocol replies are not.
-    if (readLength >= 4 && readLength <= 17)
+    if (block.size() >= 4 && block.size() <= 17)
         out.append(appendLog(toHexText(block)));
 
-    // Everything below looks only at the zero-filled working copy; bytes past
-    // its end are dropped.
-    uint8_t copy[kWorkingCopySize];
-    std::memset(copy, 0, sizeof copy);
-    const int n = qMin(readLength, kWorkingCopySize);
-    if (n > 0)
-        std::memcpy(copy, block.constData(), size_t(n));
+    // A fragment that has not grown into a frame within a reply's deadline
+    // never will: it is junk, or a reply whose rest was lost.
+    if (!flags.fragment.isEmpty() && nowMs - flags.fragmentSinceMs > kReplyDeadlineMs)
+        flags.fragment.clear();
+    const int keptBefore = flags.fragment.size();
+    const QByteArray stream = flags.fragment + block.left(kWorkingCopySize);
 
-    for (int slot = 0; slot + kOwnFrameSize <= n; slot += kOwnFrameSize) {
-        const uint8_t *frame = copy + slot;
-        if (frame[0] == kOwnHead && frame[kOwnFrameSize - 1] == kOwnTail)
-            decodeOwnReply(frame, out);
+    const FrameScan scan = scanFrames(stream);
+    for (const FoundFrame &found : scan.frames) {
+        const QByteArray frame = stream.mid(found.offset, found.length);
+        if (found.kind == FoundFrame::Own) {
+            if (found.intact)
+                decodeOwnReply(reinterpret_cast<const uint8_t *>(frame.constData()), out);
+        } else if (found.intact) {
+            decodeModbusFrame(frame, flags, out);
+        } else {
+            noteDamagedFrame(frame, flags);
+        }
     }
+    keepFragment(stream, scan, keptBefore, nowMs, flags);
 
-    decodeModbusFrames(copy, n, flags, out);
     expireUnanswered(flags, nowMs, out);
+    const bool lineQuiet = block.isEmpty() && flags.fragment.isEmpty();
+    for (const PendingReplies::Held &turn : releaseTurns(flags, nowMs, lineQuiet)) {
+        ReplyAction action;
+        action.kind = ReplyAction::WriteQuery;
+        action.query = turn.query;
+        action.answersQuery = true;
+        action.frame = turn.frame;
+        out.append(action);
+    }
     return out;
 }

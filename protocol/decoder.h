@@ -8,7 +8,7 @@
 #include <QString>
 #include <QVector>
 
-// The tick examines at most this many bytes of a read (8 own-protocol slots).
+// The tick examines at most this many bytes of a read; the rest is dropped.
 constexpr int kWorkingCopySize = 160;
 
 // Display fields a reply can fill.
@@ -30,9 +30,12 @@ struct ReplyAction {
         Confirm,        // modal box with tr(source)
         ConfirmAndLog,  // modal box with tr(source), then the same text in the log pane
         Unanswered,     // `query` drew no reply in time; its flag was lowered
+        ArrivedDamaged, // `query` drew only damaged replies in time; its flag was lowered
         Refused,        // the sensor answered a request of `function` with `exceptionCode`;
                         // when `answersQuery`, it was `query`, whose flag was lowered
         WriteConfirmed, // the sensor echoed a write of `value` to `registerNumber`
+        WriteQuery,     // the turn of held `query` has come: write `frame` now (its
+                        // flag is raised already)
     };
     Kind kind = AppendLog;
     Field field = Field::DeviceId;
@@ -44,13 +47,23 @@ struct ReplyAction {
     uint8_t exceptionCode = 0;
     uint16_t registerNumber = 0;
     uint16_t value = 0;
+    QByteArray frame;
 };
 
-// Decodes one tick's read block: the hex echo of a short read, every
-// own-protocol reply on a 19-byte slot, then the Modbus pass, which takes the
-// block reply by reply, each sized by its function code. A read reply serves
-// the oldest raised flag whose query draws a reply of its function code and
-// byte count, if it holds every byte that flag decodes; an exception answers
-// the oldest raised flag of its function. Last, flags whose query was
-// written kReplyDeadlineMs or more before `nowMs` are lowered as unanswered.
+// Decodes one tick's read block. A read of 4 to 17 bytes is echoed as hex
+// text. The block's first kWorkingCopySize bytes join what an earlier tick
+// kept of an unfinished frame, and every intact frame in them is decoded in
+// the order it came, whatever lies between (see framefinder.h):
+//  - an own-protocol reply fills its fields or opens its confirmation;
+//  - a Modbus read reply serves the raised flag whose query draws a reply of
+//    its function code and byte count;
+//  - an exception answers the oldest raised flag of its function;
+//  - a write echo opens its confirmation or says what the sensor took.
+// A damaged frame decodes nothing; the query it would have answered stays
+// awaited, and is said to have drawn a damaged reply if nothing intact comes
+// by its deadline. The unfinished frame at the end is kept for the next
+// tick, at most kReplyDeadlineMs. Then flags whose query was written
+// kReplyDeadlineMs or more before `nowMs` are lowered, unless the kept
+// fragment, begun in time, may be their reply; last, held queries whose
+// turn has come are handed back to be written.
 QVector<ReplyAction> decodeTick(const QByteArray &block, PendingReplies &flags, qint64 nowMs);

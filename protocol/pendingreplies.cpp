@@ -1,5 +1,7 @@
 #include "pendingreplies.h"
 
+#include <algorithm>
+
 namespace {
 
 int PendingReplies::*member(Query query)
@@ -39,14 +41,94 @@ void raisePending(PendingReplies &flags, Query query, qint64 nowMs)
 {
     const size_t index = size_t(query);
     int &flag = pendingFlag(flags, query);
-    if (flag != 1)
+    if (flag != 1) {
         flags.raisedAs[index] = ++flags.raises;
+        flags.damaged[index] = false;
+    }
     flag = 1;
     flags.writtenAtMs[index] = nowMs;
 }
 
 void lowerAllPending(PendingReplies &flags)
 {
-    for (Query query : kQueries)
-        pendingFlag(flags, query) = 0;
+    flags = PendingReplies();
+}
+
+bool sameShape(Query a, Query b)
+{
+    const RegisterRead ra = queryRead(a);
+    const RegisterRead rb = queryRead(b);
+    return ra.function == rb.function && ra.replyByteCount() == rb.replyByteCount();
+}
+
+namespace {
+
+// A query of the shape is on the line, or the shape is settling.
+bool shapeAwaited(const PendingReplies &flags, Query query)
+{
+    for (Query other : kQueries) {
+        if (sameShape(query, other) &&
+            (pendingFlag(flags, other) == 1 || flags.settling[size_t(other)]))
+            return true;
+    }
+    return false;
+}
+
+bool shapeBusy(const PendingReplies &flags, Query query)
+{
+    return shapeAwaited(flags, query) || std::any_of(flags.held.cbegin(), flags.held.cend(),
+                                                     [query](const PendingReplies::Held &held) {
+                                                         return sameShape(query, held.query);
+                                                     });
+}
+
+void settle(PendingReplies &flags, qint64 nowMs, bool lineQuiet)
+{
+    for (Query query : kQueries) {
+        const size_t i = size_t(query);
+        if (!flags.settling[i])
+            continue;
+        const qint64 since = nowMs - flags.expiredAtMs[i];
+        if ((lineQuiet && (flags.lateFrameSeen[i] || since >= kReplyDeadlineMs)) ||
+            since >= 2 * kReplyDeadlineMs)
+            flags.settling[i] = false;
+    }
+}
+
+} // namespace
+
+QueryTurn takeTurn(PendingReplies &flags, Query query, const QByteArray &frame, qint64 nowMs)
+{
+    if (!shapeBusy(flags, query)) {
+        raisePending(flags, query, nowMs);
+        return QueryTurn::Now;
+    }
+    for (PendingReplies::Held &held : flags.held) {
+        if (held.query == query) {
+            held.frame = frame;
+            return QueryTurn::Held;
+        }
+    }
+    flags.held.append({query, frame});
+    return QueryTurn::Held;
+}
+
+QVector<PendingReplies::Held> releaseTurns(PendingReplies &flags, qint64 nowMs, bool lineQuiet)
+{
+    settle(flags, nowMs, lineQuiet);
+    QVector<PendingReplies::Held> released;
+    // An earlier held query of the same shape is either released now (and
+    // awaited) or still held because the shape is awaited: either way the
+    // later one waits.
+    for (int i = 0; i < flags.held.size();) {
+        const PendingReplies::Held held = flags.held[i];
+        if (shapeAwaited(flags, held.query)) {
+            ++i;
+            continue;
+        }
+        flags.held.remove(i);
+        raisePending(flags, held.query, nowMs);
+        released.append(held);
+    }
+    return released;
 }

@@ -2,10 +2,19 @@
 // flag before it writes; the reply decoder lowers it when a reply of the
 // query's shape serves it, when the sensor refuses it, or when no reply has
 // come within kReplyDeadlineMs.
+//
+// A Modbus read reply does not say which register it answers, so only one
+// query of each reply shape (function code and byte count) is on the line at
+// a time: a query clicked while its shape is awaited is held, in click order,
+// and goes out when the earlier one is answered, refused or has expired.
+// After an expiry the shape waits for the line to settle, so that the late
+// reply cannot serve the next query.
 #pragma once
 
 #include "sensor.h"
 
+#include <QByteArray>
+#include <QVector>
 #include <QtGlobal>
 #include <array>
 
@@ -34,6 +43,28 @@ struct PendingReplies {
     std::array<qint64, kQueryCount> writtenAtMs{};
     std::array<quint64, kQueryCount> raisedAs{};
     quint64 raises = 0;
+
+    // A reply of the query's shape came damaged while it was awaited.
+    std::array<bool, kQueryCount> damaged{};
+
+    // Queries clicked while a query of their shape was awaited, in click
+    // order, with the frame each will write.
+    struct Held {
+        Query query;
+        QByteArray frame;
+    };
+    QVector<Held> held;
+
+    // A query that expired leaves its shape settling: when it expired, and
+    // whether a frame of its shape (its late reply) has come since.
+    std::array<bool, kQueryCount> settling{};
+    std::array<qint64, kQueryCount> expiredAtMs{};
+    std::array<bool, kQueryCount> lateFrameSeen{};
+
+    // Received bytes that may still grow into a frame, and when they began
+    // to arrive: a reply split across poll ticks is joined here.
+    QByteArray fragment;
+    qint64 fragmentSinceMs = 0;
 };
 
 int &pendingFlag(PendingReplies &flags, Query query);
@@ -41,8 +72,26 @@ int pendingFlag(const PendingReplies &flags, Query query);
 // Raises the flag of a query written at `nowMs`. A flag raised already keeps
 // its place in the order; its deadline runs from this latest write.
 void raisePending(PendingReplies &flags, Query query, qint64 nowMs);
-// Nothing can be pending on a link that was just opened.
+// Nothing can be pending on a link that was just opened: flags, held
+// queries and received fragments all go.
 void lowerAllPending(PendingReplies &flags);
+
+// Whether the two queries draw replies of one shape.
+bool sameShape(Query a, Query b);
+
+// A query the user asked for, with its frame. Now: its flag is raised and
+// the caller writes the frame. Held: a query of its shape is awaited or its
+// shape is settling; it is written later, when releaseTurns() gives it. A
+// query held already is not held twice: it keeps its place and takes the
+// newer frame.
+enum class QueryTurn { Now, Held };
+QueryTurn takeTurn(PendingReplies &flags, Query query, const QByteArray &frame, qint64 nowMs);
+
+// The held queries whose turn has come at `nowMs`, their flags raised, in
+// click order: at most one a shape. A settling shape is free once a poll
+// tick read nothing (`lineQuiet`) after its late reply came or a further
+// reply deadline passed, and in any case two deadlines after its expiry.
+QVector<PendingReplies::Held> releaseTurns(PendingReplies &flags, qint64 nowMs, bool lineQuiet);
 
 // The read a query makes: its reply has this function code and byte count.
 // The calibration read has the shape of range 0 whatever its range.

@@ -58,6 +58,7 @@ class WindowCommandsTest : public QObject
     void refusedInputSendsNothingAndSaysWhatTheFieldAccepts_data();
     void refusedInputSendsNothingAndSaysWhatTheFieldAccepts();
     void parametersReachTheWireExactlyForEveryCent();
+    void factoryResetAsksFirstAndNoSendsNothing();
 };
 
 void WindowCommandsTest::buttonSendsExactFrame_data()
@@ -153,6 +154,7 @@ void WindowCommandsTest::buttonSendsExactFrame()
     QFETCH(QByteArray, flag);
     QFETCH(QStringList, cleared);
 
+    MessageBoxCloser boxes; // says Yes to the factory reset's question
     WindowOnPty t;
     QVERIFY(t.open());
     for (const char *name : kFilledFields)
@@ -348,6 +350,28 @@ void WindowCommandsTest::parametersReachTheWireExactlyForEveryCent()
         t.click("pushButton_SetCaliParam");
         const QByteArray expected = setCaliParamRequest(cents, -(100 + cents), 2147483500 + cents);
         QCOMPARE(t.sent(expected.size()).toHex(), expected.toHex());
+    }
+}
+
+void WindowCommandsTest::factoryResetAsksFirstAndNoSendsNothing()
+{
+    for (QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+        MessageBoxCloser boxes;
+        boxes.answer = answer;
+        WindowOnPty t;
+        QVERIFY(t.open());
+        t.cmd()->setText(QStringLiteral("previous"));
+        const QString status = t.status();
+        t.click("pushButton_SetFactoryConfig");
+        // The question names what is lost, and No is its default.
+        QCOMPARE(boxes.questions.size(), 1);
+        QVERIFY(boxes.questions[0].contains(QString::fromUtf8("校准")));
+        QCOMPARE(boxes.questionDefaults, QList<QMessageBox::StandardButton>{QMessageBox::No});
+        const QByteArray frame = factoryConfigRequest();
+        const bool yes = answer == QMessageBox::Yes;
+        QCOMPARE(t.sent(frame.size() + 1, 400).toHex(), yes ? frame.toHex() : QByteArray());
+        QCOMPARE(t.cmd()->text(), yes ? toHexText(frame) : QStringLiteral("previous"));
+        QCOMPARE(t.status() == status, !yes);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "formats.h"
 #include "frame.h"
+#include "modbus.h"
 #include "pendingreplies.h"
 #include "windowtest.h"
 
@@ -332,6 +333,8 @@ void WindowFaultsTest::clickDuringGarbageSendsItsFrameWithinOneLoopTurn()
         QTest::qWait(int(random.bounded(100, 400))); // ticks come and go meanwhile
         QVERIFY(t.pty.readAvailable().isEmpty());
 
+        // Each press on its own: no earlier query of its shape holds it back.
+        lowerAllPending(pendingReplies);
         t.click(press.button);
         QCoreApplication::processEvents(); // one turn of the event loop, no more
         // Without further turns the window cannot write: what arrives now was
@@ -351,7 +354,7 @@ void WindowFaultsTest::confirmationsInARowEachShowOnceAndAllReachTheLog()
 
     const QByteArray echoes[] = {changeToModbusRequest(), changeToOwnProtocolRequest(),
                                  factoryConfigRequest(),
-                                 setCaliParamRequest(0, 0, 0).left(6) + QByteArray(2, '\0')};
+                                 modbus::writeEcho(setCaliParamRequest(0, 0, 0))};
     const QString texts[] = {QStringLiteral("Device change to MODBUS!"),
                              QStringLiteral("Device change to Vela!"),
                              QStringLiteral("Device change to FactoryConfig!"),

@@ -36,7 +36,9 @@ inline QByteArray bytes(const char *hex)
     return QByteArray::fromHex(QByteArray(hex));
 }
 
-// Closes every message box that becomes modal, remembering titles and texts.
+// Closes every message box that becomes modal, remembering titles and texts;
+// answers every Yes/No question with `answer`, remembering the question and
+// its default button.
 class MessageBoxCloser : public QObject
 {
   public:
@@ -48,10 +50,15 @@ class MessageBoxCloser : public QObject
     }
     QStringList titles;
     QStringList texts;
+    QMessageBox::StandardButton answer = QMessageBox::Yes;
+    QStringList questions;
+    QList<QMessageBox::StandardButton> questionDefaults;
     void clear()
     {
         titles.clear();
         texts.clear();
+        questions.clear();
+        questionDefaults.clear();
     }
 
   private:
@@ -60,6 +67,12 @@ class MessageBoxCloser : public QObject
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box)
             return;
+        if (box->button(QMessageBox::Yes)) {
+            questions << box->text();
+            questionDefaults << box->standardButton(box->defaultButton());
+            box->button(answer)->click();
+            return;
+        }
         titles << box->windowTitle();
         texts << box->text();
         QAbstractButton *ok = box->button(QMessageBox::Ok);
@@ -69,6 +82,43 @@ class MessageBoxCloser : public QObject
             box->reject();
     }
     QTimer timer_;
+};
+
+// Counts the poll ticks a window has finished: it runs each tick itself, so
+// that a tick is counted once all it shows (boxes included) has been shown.
+class TickCounter : public QObject
+{
+  public:
+    explicit TickCounter(QObject *window) : window_(window) { window->installEventFilter(this); }
+    int ticks = 0;
+
+    // Runs the event loop until `count` more ticks have finished.
+    bool waitTicks(int count, int timeoutMs = 5000)
+    {
+        const int until = ticks + count;
+        QElapsedTimer clock;
+        clock.start();
+        while (ticks < until && clock.elapsed() < timeoutMs)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
+                                            20);
+        return ticks >= until;
+    }
+
+  protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        // The window's only timer is its poll.
+        if (watched != window_ || event->type() != QEvent::Timer)
+            return false;
+        window_->removeEventFilter(this);
+        QCoreApplication::sendEvent(window_, event);
+        window_->installEventFilter(this);
+        ++ticks;
+        return true;
+    }
+
+  private:
+    QObject *window_;
 };
 
 // The embedded catalogue, installed for the life of this object.
@@ -93,6 +143,7 @@ inline int timerCount(QObject *object)
 struct WindowOnPty {
     PseudoTerminal pty;
     std::unique_ptr<MainWindow> window{new MainWindow};
+    TickCounter polls{window.get()};
 
     QTextEdit *log() { return widget<QTextEdit>(window.get(), "textEdit"); }
     QLineEdit *cmd() { return widget<QLineEdit>(window.get(), "lineEdit_Cmd"); }
@@ -120,10 +171,11 @@ struct WindowOnPty {
         return got;
     }
 
-    // Writes a reply at the pty and lets at least one full poll tick pass.
-    void reply(const QByteArray &bytes, int waitMs = 900)
+    // Writes a reply at the pty and runs the event loop until two poll ticks
+    // have finished: the later one began after the bytes had arrived.
+    void reply(const QByteArray &bytes)
     {
         pty.write(bytes);
-        QTest::qWait(waitMs);
+        polls.waitTicks(2);
     }
 };

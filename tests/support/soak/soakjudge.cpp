@@ -136,7 +136,9 @@ Explanations explain(const QByteArray &stream, Cmd cmd)
                     out.log.insert(writeConfirmationText(action.registerNumber, action.value));
                     break;
                 case ReplyAction::Unanswered:
+                case ReplyAction::ArrivedDamaged:
                 case ReplyAction::Refused:
+                case ReplyAction::WriteQuery:
                     break; // no query outlives a command, and no value is refused
                 }
             }

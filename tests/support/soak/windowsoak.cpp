@@ -44,21 +44,6 @@ SimOptions simOptions(const SoakSettings &s)
     return options;
 }
 
-// Counts the window's poll ticks.
-class TickCounter : public QObject
-{
-  public:
-    int timerId = -1;
-    int ticks = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Timer &&
-            static_cast<QTimerEvent *>(event)->timerId() == timerId)
-            ++ticks;
-        return false;
-    }
-};
-
 QtMessageHandler previousHandler = nullptr;
 
 // The window writes a debug line per tick, and the offscreen platform a
@@ -76,7 +61,7 @@ class Soak
   public:
     Soak(const SoakSettings &settings, SoakReport &report)
         : settings_(settings), report_(report), rng_(settings.seed),
-          sim_(&line_, simOptions(settings))
+          sim_(&line_, simOptions(settings)), ticks_(&window_)
     {
         clock_.start();
         QObject::connect(&sim_, &Simulator::requestTaken,
@@ -178,15 +163,10 @@ bool Soak::open()
         return false;
     }
     const auto timers = QAbstractEventDispatcher::instance()->registeredTimers(&window_);
-    for (const auto &timer : timers) {
-        if (timer.interval == 360)
-            ticks_.timerId = timer.timerId;
-    }
-    if (ticks_.timerId == -1) {
+    if (timers.size() != 1 || timers.first().interval != 360) {
         problem(QStringLiteral("the window polls with no 360 ms timer"));
         return false;
     }
-    window_.installEventFilter(&ticks_);
     return true;
 }
 
