@@ -197,7 +197,18 @@ void noteLateFrame(PendingReplies &flags, const QByteArray &head)
         const RegisterRead read = queryRead(query);
         if (flags.settling[size_t(query)] &&
             modbusHeadCouldBe(head, read.function, read.replyByteCount()))
-            flags.lateFrameSeen[size_t(query)] = true;
+            flags.lateReplyDone[size_t(query)] = true;
+    }
+}
+
+// `served` was answered: the sensor answers in request order, so no late
+// reply can come any more for a query written before it.
+void noteAnswered(PendingReplies &flags, Query served)
+{
+    for (Query query : kQueries) {
+        if (flags.settling[size_t(query)] &&
+            flags.expiredAs[size_t(query)] < flags.raisedAs[size_t(served)])
+            flags.lateReplyDone[size_t(query)] = true;
     }
 }
 
@@ -214,6 +225,7 @@ void decodeException(const uint8_t *b, PendingReplies &flags, QVector<ReplyActio
         action.answersQuery = true;
         action.query = Query(oldest);
         pendingFlag(flags, action.query) = 0;
+        noteAnswered(flags, action.query);
     }
     out.append(action);
 }
@@ -235,6 +247,7 @@ void decodeModbusFrame(const QByteArray &frame, PendingReplies &flags, QVector<R
         }
         const Query query = Query(oldest);
         pendingFlag(flags, query) = 0;
+        noteAnswered(flags, query);
         decodeQueryReply(query, b + modbus::kReplyDataOffset, out);
     }
 }
@@ -271,7 +284,9 @@ void expireUnanswered(PendingReplies &flags, qint64 nowMs, QVector<ReplyAction> 
         flag = 0;
         flags.settling[i] = true;
         flags.expiredAtMs[i] = nowMs;
-        flags.lateFrameSeen[i] = false;
+        flags.expiredAs[i] = flags.raisedAs[i];
+        // A query whose reply came damaged has had its reply.
+        flags.lateReplyDone[i] = flags.damaged[i];
         ReplyAction action;
         action.kind = flags.damaged[i] ? ReplyAction::ArrivedDamaged : ReplyAction::Unanswered;
         action.query = query;
@@ -308,6 +323,8 @@ QVector<ReplyAction> decodeTick(const QByteArray &block, PendingReplies &flags, 
     // never will: it is junk, or a reply whose rest was lost.
     if (!flags.fragment.isEmpty() && nowMs - flags.fragmentSinceMs > kReplyDeadlineMs)
         flags.fragment.clear();
+    if (!block.isEmpty())
+        flags.lastInputMs = nowMs;
     const int keptBefore = flags.fragment.size();
     const QByteArray stream = flags.fragment + block.left(kWorkingCopySize);
 

@@ -88,9 +88,9 @@ void settle(PendingReplies &flags, qint64 nowMs, bool lineQuiet)
         const size_t i = size_t(query);
         if (!flags.settling[i])
             continue;
-        const qint64 since = nowMs - flags.expiredAtMs[i];
-        if ((lineQuiet && (flags.lateFrameSeen[i] || since >= kReplyDeadlineMs)) ||
-            since >= 2 * kReplyDeadlineMs)
+        const qint64 silent = nowMs - qMax(flags.expiredAtMs[i], flags.lastInputMs);
+        if ((lineQuiet && (flags.lateReplyDone[i] || silent >= 2 * kReplyDeadlineMs)) ||
+            nowMs - flags.expiredAtMs[i] >= 4 * kReplyDeadlineMs)
             flags.settling[i] = false;
     }
 }

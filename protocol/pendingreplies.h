@@ -7,8 +7,10 @@
 // query of each reply shape (function code and byte count) is on the line at
 // a time: a query clicked while its shape is awaited is held, in click order,
 // and goes out when the earlier one is answered, refused or has expired.
-// After an expiry the shape waits for the line to settle, so that the late
-// reply cannot serve the next query.
+// After an expiry the shape settles first, so that a late reply cannot serve
+// the next query: until the late reply has come, or cannot come any more
+// (the sensor answers in request order, so a reply to a later query proves
+// it lost), or the line has been silent for two reply deadlines.
 #pragma once
 
 #include "sensor.h"
@@ -55,11 +57,15 @@ struct PendingReplies {
     };
     QVector<Held> held;
 
-    // A query that expired leaves its shape settling: when it expired, and
-    // whether a frame of its shape (its late reply) has come since.
+    // A query that expired leaves its shape settling: when it expired, its
+    // place in the order of writes, and whether its late reply has come or
+    // can no longer come.
     std::array<bool, kQueryCount> settling{};
     std::array<qint64, kQueryCount> expiredAtMs{};
-    std::array<bool, kQueryCount> lateFrameSeen{};
+    std::array<quint64, kQueryCount> expiredAs{};
+    std::array<bool, kQueryCount> lateReplyDone{};
+    // When the last byte arrived.
+    qint64 lastInputMs = 0;
 
     // Received bytes that may still grow into a frame, and when they began
     // to arrive: a reply split across poll ticks is joined here.
@@ -89,8 +95,9 @@ QueryTurn takeTurn(PendingReplies &flags, Query query, const QByteArray &frame, 
 
 // The held queries whose turn has come at `nowMs`, their flags raised, in
 // click order: at most one a shape. A settling shape is free once a poll
-// tick read nothing (`lineQuiet`) after its late reply came or a further
-// reply deadline passed, and in any case two deadlines after its expiry.
+// tick read nothing (`lineQuiet`) after its late reply came or was ruled
+// out, or after two reply deadlines without a byte; in any case four
+// deadlines after the expiry (a line that never falls quiet).
 QVector<PendingReplies::Held> releaseTurns(PendingReplies &flags, qint64 nowMs, bool lineQuiet);
 
 // The read a query makes: its reply has this function code and byte count.

@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <functional>
 #include <memory>
 
 template <typename T> T *widget(QWidget *window, const char *name)
@@ -91,6 +92,7 @@ class TickCounter : public QObject
   public:
     explicit TickCounter(QObject *window) : window_(window) { window->installEventFilter(this); }
     int ticks = 0;
+    std::function<void()> onTick; // called after each tick
 
     // Runs the event loop until `count` more ticks have finished.
     bool waitTicks(int count, int timeoutMs = 5000)
@@ -114,6 +116,8 @@ class TickCounter : public QObject
         QCoreApplication::sendEvent(window_, event);
         window_->installEventFilter(this);
         ++ticks;
+        if (onTick)
+            onTick();
         return true;
     }
 

@@ -315,9 +315,30 @@ const SimOption kOptions[] = {
      [](const QString &text, SimOptions &o) {
          return readProbability(text, o.realism.splitProbability);
      }},
-    {"split-gap", "MS", "The gap of a split reply (default 50).", "50",
+    {"split-gap", "MS[,MS...]",
+     "The gap of a split reply (default 50); with\n"
+     "several, each split takes one at random.",
+     "50",
      [](const QString &text, SimOptions &o) {
-         return readInt<0, 60000>(text, o.realism.splitGapMs);
+         o.realism.splitGapsMs.clear();
+         for (const QString &part : text.split(QLatin1Char(','))) {
+             int gap = 0;
+             if (!readInt<0, 60000>(part, gap))
+                 return false;
+             o.realism.splitGapsMs << gap;
+         }
+         return true;
+     }},
+    {"late-prob", "P",
+     "Probability that a reply comes late, after\n"
+     "--late-delay more milliseconds.",
+     "0",
+     [](const QString &text, SimOptions &o) {
+         return readProbability(text, o.realism.lateProbability);
+     }},
+    {"late-delay", "MS", "How late a late reply is (default 2500).", "2500",
+     [](const QString &text, SimOptions &o) {
+         return readInt<0, 60000>(text, o.realism.lateDelayMs);
      }},
     {"stray-prob", "P", "Probability of a stray byte before a reply.", "0",
      [](const QString &text, SimOptions &o) {

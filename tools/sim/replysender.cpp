@@ -35,10 +35,18 @@ void ReplySender::sendReply(const QByteArray &frame, Request::Kind kind, const Q
     const bool split = happens(realism_.splitProbability) && frame.size() >= 2;
     const uint32_t strayByte = rng_() & 0xFF;
     const int splitAt = 1 + int(rng_() % uint32_t(qMax(1, frame.size() - 1)));
+    const bool late = happens(realism_.lateProbability);
+    const int splitGap =
+        realism_.splitGapsMs.isEmpty()
+            ? 0
+            : realism_.splitGapsMs[int(rng_() % uint32_t(realism_.splitGapsMs.size()))];
 
     SentReply sent;
+    sent.id = ++replies_;
     sent.dropped = drop;
     sent.split = split && !drop;
+    sent.splitGapMs = sent.split ? splitGap : 0;
+    sent.late = late && !drop;
     if (drop) {
         notes << QStringLiteral("fault: dropped, not sent");
         framelog::frame("TX", frame, notes.join(QStringLiteral("; ")));
@@ -58,6 +66,10 @@ void ReplySender::sendReply(const QByteArray &frame, Request::Kind kind, const Q
     }
     sent.frame = bytes;
     int gap = realism_.replyDelayMs;
+    if (sent.late) {
+        gap += realism_.lateDelayMs;
+        notes << QStringLiteral("fault: late by %1 ms").arg(realism_.lateDelayMs);
+    }
     if (stray) {
         const QByteArray strayBytes(1, char(strayByte));
         enqueue({strayBytes, gap, strayBytes, QStringLiteral("fault: stray byte")});
@@ -66,14 +78,13 @@ void ReplySender::sendReply(const QByteArray &frame, Request::Kind kind, const Q
     }
     emit replied(sent);
     if (split) {
-        notes << QStringLiteral("fault: split after %1 bytes, %2 ms gap")
-                     .arg(splitAt)
-                     .arg(realism_.splitGapMs);
+        notes
+            << QStringLiteral("fault: split after %1 bytes, %2 ms gap").arg(splitAt).arg(splitGap);
         enqueue({bytes.left(splitAt), gap, bytes, notes.join(QStringLiteral("; "))});
-        enqueue({bytes.mid(splitAt), realism_.splitGapMs, QByteArray(), QString()});
+        enqueue({bytes.mid(splitAt), splitGap, QByteArray(), QString(), sent.id});
         return;
     }
-    enqueue({bytes, gap, bytes, notes.join(QStringLiteral("; "))});
+    enqueue({bytes, gap, bytes, notes.join(QStringLiteral("; ")), sent.id});
 }
 
 void ReplySender::sendUnsolicited(const QByteArray &frame, const QString &note)
@@ -108,9 +119,12 @@ void ReplySender::pump()
                 framelog::frame("TX", chunk.logFrame, chunk.logNote);
             if (!realism_.lineRate) {
                 line_->send(chunk.bytes);
+                if (chunk.endsReply)
+                    emit finished(chunk.endsReply);
                 continue;
             }
             current_ = chunk.bytes;
+            currentEndsReply_ = chunk.endsReply;
             currentSent_ = 0;
             currentStartUs_ = now;
         }
@@ -123,6 +137,8 @@ void ReplySender::pump()
         }
         if (currentSent_ >= current_.size()) {
             current_.clear();
+            if (currentEndsReply_)
+                emit finished(currentEndsReply_);
             continue;
         }
         timer_.start(int((currentSent_ * byteUs - elapsed + 999) / 1000));

@@ -40,6 +40,7 @@ Simulator::Simulator(Line *line, const SimOptions &options, QObject *parent)
     }
     connect(line, &Line::received, this, &Simulator::onReceived);
     connect(&sender_, &ReplySender::replied, this, &Simulator::replied);
+    connect(&sender_, &ReplySender::finished, this, &Simulator::replyFinished);
     idleTimer_.setSingleShot(true);
     idleTimer_.setInterval(frameGapMs(options.realism.baud));
     connect(&idleTimer_, &QTimer::timeout, this, &Simulator::onLineIdle);

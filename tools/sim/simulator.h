@@ -37,6 +37,7 @@ class Simulator : public QObject
     // Each whole request taken from the line, and whether the sensor answers it.
     void requestTaken(const Request &request, bool answered);
     void replied(const SentReply &reply);
+    void replyFinished(int id);
 
   private:
     void onReceived(const QByteArray &bytes);

@@ -1,5 +1,8 @@
 #include "soakcommands.h"
 
+#include "commands.h"
+#include "framelog.h"
+
 namespace {
 
 const CmdInfo kCommands[] = {
@@ -84,4 +87,49 @@ TypedInputs typeInputs(std::mt19937 &rng)
     }
     typed.identity = rng();
     return typed;
+}
+
+SimOptions soakSensor(uint32_t seed)
+{
+    SimOptions options;
+    options.config.address = 7;
+    options.config.serialNumber = 0x5A17C3E9u;
+    options.config.version = {18, 2, 3};
+    options.config.caliParams = {{150, -100, 0}};
+    const QVector<uint16_t> calibration = calibrationRegisters(-5, 100);
+    for (size_t range = 0; range < 3; ++range) {
+        options.config.calibration[2 * range] = calibration[0];
+        options.config.calibration[2 * range + 1] = calibration[1];
+    }
+    options.noiseTenths = 456;
+    options.driftTenths = 0;
+    options.seed = seed;
+    return options;
+}
+
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+void dropDebug(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtDebugMsg || text.contains(QLatin1String("propagateSizeHints")))
+        return;
+    if (previousHandler)
+        previousHandler(type, context, text);
+}
+
+} // namespace
+
+QuietSoak::QuietSoak()
+{
+    previousHandler = qInstallMessageHandler(dropDebug);
+    framelog::setEnabled(false);
+}
+
+QuietSoak::~QuietSoak()
+{
+    framelog::setEnabled(true);
+    qInstallMessageHandler(previousHandler);
+    previousHandler = nullptr;
 }

@@ -2,6 +2,7 @@
 // mode), how often each is pressed, and the values typed for the writes.
 #pragma once
 
+#include "options.h"
 #include "pendingreplies.h"
 
 #include <QString>
@@ -57,3 +58,20 @@ struct TypedInputs {
     uint32_t identity = 0;
 };
 TypedInputs typeInputs(std::mt19937 &rng);
+
+// The sensor the soaks run against: settings unlike the simulator's
+// defaults, so that every value shown can only have come from these, and no
+// drift, so that a query's value is the same each time.
+SimOptions soakSensor(uint32_t seed);
+
+// While it lives, the simulator's frame log and the window's debug line per
+// tick are silenced (and the offscreen platform's warning per message box):
+// a soak would drown in them.
+class QuietSoak
+{
+  public:
+    QuietSoak();
+    ~QuietSoak();
+    QuietSoak(const QuietSoak &) = delete;
+    QuietSoak &operator=(const QuietSoak &) = delete;
+};

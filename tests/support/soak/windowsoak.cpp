@@ -19,41 +19,15 @@
 
 namespace {
 
-// The sensor's settings at the start: unlike the simulator's defaults, so
-// that every value shown can only have come from these.
 SimOptions simOptions(const SoakSettings &s)
 {
-    SimOptions options;
-    options.config.address = 7;
-    options.config.serialNumber = 0x5A17C3E9u;
-    options.config.version = {18, 2, 3};
-    options.config.caliParams = {{150, -100, 0}};
-    const QVector<uint16_t> calibration = calibrationRegisters(-5, 100);
-    for (size_t range = 0; range < 3; ++range) {
-        options.config.calibration[2 * range] = calibration[0];
-        options.config.calibration[2 * range + 1] = calibration[1];
-    }
-    options.noiseTenths = 456;
-    options.driftTenths = 0;
-    options.seed = s.seed;
+    SimOptions options = soakSensor(s.seed);
     options.realism.splitProbability = s.splitProbability;
-    options.realism.splitGapMs = s.splitGapMs;
+    options.realism.splitGapsMs = {s.splitGapMs};
     options.realism.strayProbability = s.strayProbability;
     options.realism.corruptProbability = s.corruptProbability;
     options.realism.dropProbability = s.dropProbability;
     return options;
-}
-
-QtMessageHandler previousHandler = nullptr;
-
-// The window writes a debug line per tick, and the offscreen platform a
-// warning per message box; a soak would drown in them.
-void dropDebug(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (type == QtDebugMsg || text.contains(QLatin1String("propagateSizeHints")))
-        return;
-    if (previousHandler)
-        previousHandler(type, context, text);
 }
 
 class Soak
@@ -429,14 +403,8 @@ void Soak::run()
 SoakReport runWindowSoak(const SoakSettings &settings)
 {
     SoakReport report;
-    previousHandler = qInstallMessageHandler(dropDebug);
-    framelog::setEnabled(false);
-    {
-        Soak soak(settings, report);
-        soak.run();
-    }
-    framelog::setEnabled(true);
-    qInstallMessageHandler(previousHandler);
-    previousHandler = nullptr;
+    const QuietSoak quiet;
+    Soak soak(settings, report);
+    soak.run();
     return report;
 }

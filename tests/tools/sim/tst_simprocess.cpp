@@ -230,11 +230,15 @@ void TstSimProcess::splitReplyFaultLeavesAGap()
 
 void TstSimProcess::replyDelayHoldsTheReply()
 {
-    START_SIM(sim, kFixedNoise + QStringList{"--reply-delay", "400"});
-    OPEN_CLIENT(client, sim.path());
-    client.send(noiseQuery());
-    QCOMPARE(client.readFor(150).toHex(' '), QByteArray());
-    QCOMPARE(client.read(7).toHex(' '), modbus::readReply(0, 0x04, {456}).toHex(' '));
+    // Every reply delayed, or a late one (here: every one, by 400 ms).
+    for (const QStringList &delay : {QStringList{"--reply-delay", "400"},
+                                     QStringList{"--late-prob", "1", "--late-delay", "400"}}) {
+        START_SIM(sim, kFixedNoise + delay);
+        OPEN_CLIENT(client, sim.path());
+        client.send(noiseQuery());
+        QCOMPARE(client.readFor(150).toHex(' '), QByteArray());
+        QCOMPARE(client.read(7).toHex(' '), modbus::readReply(0, 0x04, {456}).toHex(' '));
+    }
 }
 
 void TstSimProcess::lineRatePacesTheReplyBytes()
@@ -343,6 +347,8 @@ void TstSimProcess::badOptionsAreRefused_data()
         << QStringList{"--params", "1,2"} << "invalid value \"1,2\" for --params";
     QTest::newRow("probability above 1")
         << QStringList{"--drop-prob", "1.5"} << "invalid value \"1.5\" for --drop-prob";
+    QTest::newRow("split gap not a number")
+        << QStringList{"--split-gap", "50,x"} << "invalid value \"50,x\" for --split-gap";
     QTest::newRow("link with a port") << QStringList{"--port", "/dev/null", "--link", "x"}
                                       << "--link applies to the pseudo-terminal only";
     QTest::newRow("unknown option") << QStringList{"--bogus"} << "unknown option '--bogus'";
