@@ -372,6 +372,9 @@ void WindowCommandsTest::factoryResetAsksFirstAndNoSendsNothing()
         QCOMPARE(t.sent(frame.size() + 1, 400).toHex(), yes ? frame.toHex() : QByteArray());
         QCOMPARE(t.cmd()->text(), yes ? toHexText(frame) : QStringLiteral("previous"));
         QCOMPARE(t.status() == status, !yes);
+        // Tab reaches it after the reads of its page, not first.
+        QCOMPARE(widget<QWidget>(t.window.get(), "pushButton_GetVersion")->nextInFocusChain(),
+                 widget<QWidget>(t.window.get(), "pushButton_SetFactoryConfig"));
     }
 }
 

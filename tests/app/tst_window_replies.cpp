@@ -408,9 +408,12 @@ void WindowRepliesTest::reopeningTheLinkForgetsWhatWasAsked()
     for (Query query : kQueries)
         QCOMPARE(pendingFlag(pendingReplies, query), 0);
     QVERIFY(pendingReplies.held.isEmpty());
-    // The previous sensor's values go too.
+    // The previous sensor's values go too; the log stays, read-only and
+    // bounded.
     QCOMPARE(serial->text(), initial[0]);
     QCOMPARE(version->text(), initial[1]);
+    QVERIFY(t.log()->isReadOnly());
+    QCOMPARE(t.log()->document()->maximumBlockCount(), 10000);
     const QByteArray stale = withCrc("000402"
                                      "01c8");
     t.reply(stale);

@@ -3,7 +3,6 @@
 // removed tab, each reading checked against the simulator's value and each
 // write read back from it; then a soak with faults on the line.
 #include "commands.h"
-#include "faultsoak.h"
 #include "frame.h"
 #include "modbus.h"
 #include "pendingreplies.h"
@@ -140,8 +139,6 @@ class WindowSimTest : public QObject
     void soakWithFaultsShowsOnlyTheSimulatorsValues();
     void rapidQueriesShowOnlyTheSimulatorsValues();
     void splitAndDroppedRepliesShowTheRightValueOrSayItIsMissing();
-    void quickClicksOnAFaultyLineShowOnlyTheSimulatorsValues_data();
-    void quickClicksOnAFaultyLineShowOnlyTheSimulatorsValues();
 
   private:
     QTranslator translator;
@@ -657,34 +654,6 @@ void WindowSimTest::splitAndDroppedRepliesShowTheRightValueOrSayItIsMissing()
     }
     qInfo("%d right, %d said to be missing", right, missing);
     QVERIFY(right > 0 && missing > 0);
-}
-
-void WindowSimTest::quickClicksOnAFaultyLineShowOnlyTheSimulatorsValues_data()
-{
-    QTest::addColumn<int>("baud");
-    QTest::newRow("9600 baud") << 9600;
-    QTest::newRow("2400 baud") << 2400;
-}
-
-// Queries clicked quickly at random, every fault on the line at once (each
-// on a tenth of the replies): no value shown is another query's, and no
-// reply that came whole and in time is said to be missing.
-void WindowSimTest::quickClicksOnAFaultyLineShowOnlyTheSimulatorsValues()
-{
-    QFETCH(int, baud);
-    FaultSoakSettings settings;
-    settings.baud = baud;
-    settings.seed = uint32_t(baud);
-    settings.queries = 120;
-    settings.timeLimitMs = 90 * 1000;
-    const FaultSoakReport report = runFaultSoak(settings);
-    qInfo("%d baud: %s", baud, qPrintable(report.summary()));
-    QVERIFY2(report.queries >= 100 && report.dropped > 0 && report.late > 0 && report.split > 0 &&
-                 report.corrupt > 0 && report.stray > 0,
-             qPrintable(report.summary()));
-    QCOMPARE(report.wrongValues, 0);
-    QCOMPARE(report.falseUnanswered, 0);
-    QVERIFY2(report.passed(), qPrintable(report.summary()));
 }
 
 QTEST_MAIN(WindowSimTest)
