@@ -268,7 +268,7 @@ void MainWindow::writeHeldQuery(Query query, const QByteArray &frame)
     if (writeFrame(frame))
         ui->lineEdit_Cmd->setText(toHexText(frame));
     else
-        pendingFlag(pendingReplies, query) = 0; // nothing went out, so no reply is due
+        withdrawPending(pendingReplies, query); // nothing went out, so no reply is due
 }
 
 // A typed value is sent exactly as typed or not at all: refused, the field

@@ -189,26 +189,41 @@ void decodeQueryReply(Query query, const uint8_t *data, QVector<ReplyAction> &ou
     }
 }
 
-// A frame of a shape whose query expired and is settling: its late reply
-// has come, so the line may settle.
+// A frame came for `query`: the sensor owes it one reply less.
+void frameCame(PendingReplies &flags, Query query)
+{
+    int &owed = flags.owed[size_t(query)];
+    owed = qMax(0, owed - 1);
+}
+
+// A frame that no raised flag awaits: the late reply of an expired query of
+// its shape, if that one is still owed a reply.
 void noteLateFrame(PendingReplies &flags, const QByteArray &head)
 {
     for (Query query : kQueries) {
         const RegisterRead read = queryRead(query);
-        if (flags.settling[size_t(query)] &&
-            modbusHeadCouldBe(head, read.function, read.replyByteCount()))
-            flags.lateReplyDone[size_t(query)] = true;
+        if (flags.settling[size_t(query)] && flags.owed[size_t(query)] > 0 &&
+            modbusHeadCouldBe(head, read.function, read.replyByteCount())) {
+            frameCame(flags, query);
+            return;
+        }
     }
 }
 
 // `served` was answered: the sensor answers in request order, so no late
-// reply can come any more for a query written before it.
+// reply can come any more for a query written before it. A reply of the
+// same shape proves nothing: it may have been that late reply.
 void noteAnswered(PendingReplies &flags, Query served)
 {
+    frameCame(flags, served);
     for (Query query : kQueries) {
-        if (flags.settling[size_t(query)] &&
-            flags.expiredAs[size_t(query)] < flags.raisedAs[size_t(served)])
-            flags.lateReplyDone[size_t(query)] = true;
+        const size_t i = size_t(query);
+        if (flags.settling[i] && !sameShape(query, served) &&
+            flags.expiredAs[i] < flags.raisedAs[size_t(served)])
+            flags.owed[i] =
+                pendingFlag(flags, query) == 1 && flags.raisedAs[i] > flags.raisedAs[size_t(served)]
+                    ? 1
+                    : 0;
     }
 }
 
@@ -253,14 +268,18 @@ void decodeModbusFrame(const QByteArray &frame, PendingReplies &flags, QVector<R
 }
 
 // A Modbus frame whose CRC fails: it answers nothing, but the query it
-// would have answered learns that its reply came damaged.
+// would have answered learns that its reply came damaged; unless an earlier
+// write of that query is still owed a reply, which comes first.
 void noteDamagedFrame(const QByteArray &frame, PendingReplies &flags)
 {
     const int oldest = oldestRaisedFor(flags, frame);
-    if (oldest >= 0)
-        flags.damaged[size_t(oldest)] = true;
-    else
+    if (oldest < 0) {
         noteLateFrame(flags, frame);
+        return;
+    }
+    if (flags.owed[size_t(oldest)] == 1)
+        flags.damaged[size_t(oldest)] = true;
+    frameCame(flags, Query(oldest));
 }
 
 // Whether the kept fragment, begun before the query's deadline, may yet
@@ -285,8 +304,7 @@ void expireUnanswered(PendingReplies &flags, qint64 nowMs, QVector<ReplyAction> 
         flags.settling[i] = true;
         flags.expiredAtMs[i] = nowMs;
         flags.expiredAs[i] = flags.raisedAs[i];
-        // A query whose reply came damaged has had its reply.
-        flags.lateReplyDone[i] = flags.damaged[i];
+        flags.quietSinceExpiry[i] = false;
         ReplyAction action;
         action.kind = flags.damaged[i] ? ReplyAction::ArrivedDamaged : ReplyAction::Unanswered;
         action.query = query;

@@ -47,6 +47,14 @@ void raisePending(PendingReplies &flags, Query query, qint64 nowMs)
     }
     flag = 1;
     flags.writtenAtMs[index] = nowMs;
+    ++flags.owed[index];
+}
+
+void withdrawPending(PendingReplies &flags, Query query)
+{
+    pendingFlag(flags, query) = 0;
+    int &owed = flags.owed[size_t(query)];
+    owed = qMax(0, owed - 1);
 }
 
 void lowerAllPending(PendingReplies &flags)
@@ -63,12 +71,16 @@ bool sameShape(Query a, Query b)
 
 namespace {
 
-// A query of the shape is on the line, or the shape is settling.
+// A query of the shape is on the line, or the shape is settling (for the
+// query that expired itself, only until the line has been quiet once).
 bool shapeAwaited(const PendingReplies &flags, Query query)
 {
     for (Query other : kQueries) {
-        if (sameShape(query, other) &&
-            (pendingFlag(flags, other) == 1 || flags.settling[size_t(other)]))
+        if (!sameShape(query, other))
+            continue;
+        const size_t i = size_t(other);
+        if (pendingFlag(flags, other) == 1 ||
+            (flags.settling[i] && (other != query || !flags.quietSinceExpiry[i])))
             return true;
     }
     return false;
@@ -88,10 +100,17 @@ void settle(PendingReplies &flags, qint64 nowMs, bool lineQuiet)
         const size_t i = size_t(query);
         if (!flags.settling[i])
             continue;
+        if (lineQuiet && nowMs > flags.expiredAtMs[i])
+            flags.quietSinceExpiry[i] = true;
+        // Still owed when asked again is that write's own reply, awaited
+        // on its own flag.
+        const int awaited = pendingFlag(flags, query) == 1 ? 1 : 0;
         const qint64 silent = nowMs - qMax(flags.expiredAtMs[i], flags.lastInputMs);
-        if ((lineQuiet && (flags.lateReplyDone[i] || silent >= 2 * kReplyDeadlineMs)) ||
-            nowMs - flags.expiredAtMs[i] >= 4 * kReplyDeadlineMs)
+        if ((lineQuiet && (flags.owed[i] <= awaited || silent >= 2 * kReplyDeadlineMs)) ||
+            nowMs - flags.expiredAtMs[i] >= 4 * kReplyDeadlineMs) {
             flags.settling[i] = false;
+            flags.owed[i] = awaited; // the rest are lost
+        }
     }
 }
 

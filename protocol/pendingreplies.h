@@ -9,8 +9,10 @@
 // and goes out when the earlier one is answered, refused or has expired.
 // After an expiry the shape settles first, so that a late reply cannot serve
 // the next query: until the late reply has come, or cannot come any more
-// (the sensor answers in request order, so a reply to a later query proves
-// it lost), or the line has been silent for two reply deadlines.
+// (the sensor answers in request order, so a reply to a later query of
+// another shape proves it lost), or the line has been silent for two reply
+// deadlines. The same query asked again need not wait that long: its late
+// reply would show its own value; it waits for one poll tick without input.
 #pragma once
 
 #include "sensor.h"
@@ -57,13 +59,15 @@ struct PendingReplies {
     };
     QVector<Held> held;
 
+    // The replies the sensor still owes a query: one for each write, less
+    // one for each frame of its shape that came for it.
+    std::array<int, kQueryCount> owed{};
     // A query that expired leaves its shape settling: when it expired, its
-    // place in the order of writes, and whether its late reply has come or
-    // can no longer come.
+    // place in the order of writes, and whether a tick has read nothing since.
     std::array<bool, kQueryCount> settling{};
     std::array<qint64, kQueryCount> expiredAtMs{};
     std::array<quint64, kQueryCount> expiredAs{};
-    std::array<bool, kQueryCount> lateReplyDone{};
+    std::array<bool, kQueryCount> quietSinceExpiry{};
     // When the last byte arrived.
     qint64 lastInputMs = 0;
 
@@ -78,6 +82,8 @@ int pendingFlag(const PendingReplies &flags, Query query);
 // Raises the flag of a query written at `nowMs`. A flag raised already keeps
 // its place in the order; its deadline runs from this latest write.
 void raisePending(PendingReplies &flags, Query query, qint64 nowMs);
+// A raised query whose frame could not be written after all: no reply is due.
+void withdrawPending(PendingReplies &flags, Query query);
 // Nothing can be pending on a link that was just opened: flags, held
 // queries and received fragments all go.
 void lowerAllPending(PendingReplies &flags);

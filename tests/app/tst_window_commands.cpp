@@ -166,7 +166,7 @@ void WindowCommandsTest::buttonSendsExactFrame()
 
     t.click(button.constData());
 
-    QCOMPARE(t.sent(frame.size() + 1, 600).toHex(), frame.toHex());
+    QCOMPARE(t.sentExactly(frame.size()).toHex(), frame.toHex());
     QCOMPARE(t.cmd()->text(), toHexText(frame));
     QCOMPARE(t.cmd()->text().size(), frame.size() * 3);
 
@@ -196,7 +196,7 @@ void WindowCommandsTest::identityQuerySendsTwoFramesWithoutEcho()
                                       "aab5"
                                       "00000000000000000000000000000000"
                                       "ab");
-    QCOMPARE(t.sent(expected.size() + 1, 600).toHex(), expected.toHex());
+    QCOMPARE(t.sentExactly(expected.size()).toHex(), expected.toHex());
     QCOMPARE(t.cmd()->text(), QStringLiteral("previous"));
     QVERIFY(widget<QLineEdit>(t.window.get(), "Edit_DeviceID")->text().isEmpty());
     QVERIFY(widget<QLabel>(t.window.get(), "label_softid")->text().isEmpty());
@@ -211,7 +211,7 @@ void WindowCommandsTest::setIdentityShowsNoEcho()
     QTest::ignoreMessage(QtDebugMsg, "ff ff ff ff");
     t.click("pushButton_SetID");
     const QByteArray expected = bytes("aaa7000000000000ffffffff0000000000fcab");
-    QCOMPARE(t.sent(expected.size() + 1, 600).toHex(), expected.toHex());
+    QCOMPARE(t.sentExactly(expected.size()).toHex(), expected.toHex());
     QCOMPARE(t.cmd()->text(), QStringLiteral("previous"));
     QCOMPARE(widget<QLineEdit>(t.window.get(), "Edit_DeviceID")->text(),
              QStringLiteral("ffff-ffff"));
@@ -244,7 +244,7 @@ void WindowCommandsTest::commandOnClosedLinkSendsNothing()
 
     t.click(button.constData());
 
-    QCOMPARE(t.sent(1, 300), QByteArray());
+    QCOMPARE(t.flushed(), QByteArray());
     QCOMPARE(t.cmd()->text(), QStringLiteral("previous"));
     for (const char *name : kFilledFields)
         QCOMPARE(widget<QLineEdit>(t.window.get(), name)->text(), QStringLiteral("kept"));
@@ -323,7 +323,7 @@ void WindowCommandsTest::refusedInputSendsNothingAndSaysWhatTheFieldAccepts()
 
     t.click(button.constData());
 
-    QCOMPARE(t.sent(1, 300), QByteArray());
+    QCOMPARE(t.flushed(), QByteArray());
     QCOMPARE(t.cmd()->text(), QStringLiteral("previous"));
     QCOMPARE(edit->text(), text);
     for (const char *name : {"waitNoise", "waitDeviceAddr", "waitCalibrate", "waitSN",
@@ -369,7 +369,8 @@ void WindowCommandsTest::factoryResetAsksFirstAndNoSendsNothing()
         QCOMPARE(boxes.questionDefaults, QList<QMessageBox::StandardButton>{QMessageBox::No});
         const QByteArray frame = factoryConfigRequest();
         const bool yes = answer == QMessageBox::Yes;
-        QCOMPARE(t.sent(frame.size() + 1, 400).toHex(), yes ? frame.toHex() : QByteArray());
+        QCOMPARE((yes ? t.sentExactly(frame.size()) : t.flushed()).toHex(),
+                 yes ? frame.toHex() : QByteArray());
         QCOMPARE(t.cmd()->text(), yes ? toHexText(frame) : QStringLiteral("previous"));
         QCOMPARE(t.status() == status, !yes);
         // Tab reaches it after the reads of its page, not first.

@@ -285,7 +285,7 @@ void WindowFaultsTest::secondsOfGarbageShowNoBoxAndFillNoField()
         garbage.stop();
         QVERIFY(garbage.written() > 10000);
     }
-    QTest::qWait(800); // the last of it is read and discarded
+    t.polls.waitTicks(2); // the last of it is read
 
     QVERIFY(t.window->isLinkOpen());
     QCOMPARE(timerCount(t.window.get()), 1);
@@ -371,7 +371,7 @@ void WindowFaultsTest::confirmationsInARowEachShowOnceAndAllReachTheLog()
         QCOMPARE(boxes.texts, expectedBoxes);
         QCOMPARE(timerCount(t.window.get()), 1); // the poll goes on after the box
     }
-    QTest::qWait(800);
+    t.polls.waitTicks(2);
     QCOMPARE(boxes.texts, expectedBoxes);
     QCOMPARE(logLines(t), expectedLog);
     QCOMPARE(tickReads, QList<int>() << 8 << 8 << 8 << 8 << 8 << 8 << 8 << 8 << 8 << 8 << 8 << 8);
@@ -433,7 +433,7 @@ void WindowFaultsTest::twoHundredByteReadsDecodeOnlyTheirFirst160Bytes()
                      .arg(round));
         QCOMPARE(boxes.texts.last(), QStringLiteral("Set Calibrate Param Success!"));
     }
-    QTest::qWait(800);
+    t.polls.waitTicks(2);
     // Neither the straddling confirmation nor the identity past the bound.
     QCOMPARE(boxes.texts.size(), 5);
     QVERIFY(!boxes.texts.contains(QString::fromUtf8("恢复出厂设置成功！")));

@@ -37,6 +37,7 @@ constexpr int kShowMs = 3000; // a reply is shown at the next 360 ms poll
 struct WindowOnSim {
     SimProcess sim;
     MainWindow window;
+    TickCounter polls{&window};
 
     explicit WindowOnSim(const QStringList &extra = QStringList()) : sim(kSimSettings + extra) {}
 
@@ -203,7 +204,7 @@ void WindowSimTest::addressWriteChangesTheSimulatorAndReadsBack()
         t.edit("lineEdit_DeviceAddr")->setText(QLatin1String(text));
         t.click("pushButton_SetDeviceAddr");
     }
-    QTest::qWait(400);
+    t.polls.waitTicks(1);
     QCOMPARE(t.received(), before);
     VERIFY_STATE_HAS(t, "address 31,");
 }
@@ -284,7 +285,7 @@ void WindowSimTest::protocolSwitchesAreConfirmedAndSelectWhatTheSimulatorAnswers
     // The sensor now stays silent to Modbus queries: the flag stays raised.
     t.click("pushButton_GetNoise");
     QVERIFY(t.sim.waitForLog(QStringLiteral("own protocol selected, Modbus request ignored")));
-    QTest::qWait(800); // two polls
+    t.polls.waitTicks(2);
     QVERIFY(!t.logLines().join(QLatin1Char('\n')).contains(QLatin1String("Noise")));
     QCOMPARE(pendingReplies.waitNoise, 1);
     pendingReplies = PendingReplies();
@@ -480,7 +481,7 @@ void WindowSimTest::faultedRepliesShowAsTheWindowIntends()
         OPEN(t, QStringList{QStringLiteral("--drop-prob"), QStringLiteral("1")});
         t.click("pushButton_GetNoise");
         QVERIFY(t.sim.waitForLog(QStringLiteral("fault: dropped")));
-        QTest::qWait(800);
+        t.polls.waitTicks(2);
         QCOMPARE(t.logLines(), QStringList());
         QCOMPARE(pendingReplies.waitNoise, 1);
     }
@@ -631,8 +632,10 @@ void WindowSimTest::splitAndDroppedRepliesShowTheRightValueOrSayItIsMissing()
         t.click("pushButton");
         t.click(q.button);
         const QString before = q.shown(t);
-        QTRY_VERIFY_WITH_TIMEOUT(nothingPending(), int(kReplyDeadlineMs) + 1500);
-        QTest::qWait(500); // a late second part must not show anything either
+        // A query of the shape of one that expired waits until the late
+        // reply is ruled out: up to two more deadlines.
+        QTRY_VERIFY_WITH_TIMEOUT(nothingPending(), int(5 * kReplyDeadlineMs));
+        t.polls.waitTicks(3); // a late second part must not show anything either
         const QString shown = q.shown(t);
         const QString unanswered =
             QStringLiteral("传感器未应答：") + widget<QPushButton>(&t.window, q.button)->text();

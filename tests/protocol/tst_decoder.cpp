@@ -892,6 +892,15 @@ void TstDecoder::sameShapeQueriesWaitTheirTurn()
         QCOMPARE(decode(QByteArray(), flags, expiry + 2 * kReplyDeadlineMs),
                  QStringList{writeAddress});
     }
+    // The same query asked again waits only for a tick without input: its
+    // late reply would show its own value.
+    PendingReplies flags;
+    takeTurn(flags, Query::Version, QByteArray(), 0);
+    QCOMPARE(decode(QByteArray(), flags, kReplyDeadlineMs), QStringList{"unanswered version"});
+    const QByteArray again = hex("00 03 00 03 00 01 75 DB");
+    QCOMPARE(takeTurn(flags, Query::Version, again, kReplyDeadlineMs + 10), QueryTurn::Held);
+    QCOMPARE(decode(QByteArray(), flags, kReplyDeadlineMs + 360),
+             QStringList{"write version 00 03 00 03 00 01 75 db"});
 }
 
 void TstDecoder::eighteenByteReadIsDecodedButNotEchoed()

@@ -175,11 +175,33 @@ struct WindowOnPty {
         return got;
     }
 
-    // Writes a reply at the pty and runs the event loop until two poll ticks
-    // have finished: the later one began after the bytes had arrived.
+    // What the window sent: `count` bytes, and anything it sent with them (a
+    // frame goes out in one write).
+    QByteArray sentExactly(int count)
+    {
+        QByteArray got = sent(count);
+        return got + flushed();
+    }
+
+    // Lets the window flush what it has written and reads that (nothing, when
+    // it wrote nothing).
+    QByteArray flushed()
+    {
+        for (int turn = 0; turn < 3; ++turn)
+            QCoreApplication::processEvents();
+        return pty.read(1 << 16, 20);
+    }
+
+    // Writes a reply at the pty and runs the event loop until the window has
+    // taken the bytes off the line and a poll tick has read them.
     void reply(const QByteArray &bytes)
     {
         pty.write(bytes);
-        polls.waitTicks(2);
+        QElapsedTimer clock;
+        clock.start();
+        while (window->isLinkOpen() && pty.unreadBySlave() > 0 && clock.elapsed() < 2000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (window->isLinkOpen())
+            polls.waitTicks(pty.unreadBySlave() == 0 ? 1 : 2);
     }
 };

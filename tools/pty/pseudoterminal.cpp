@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -119,6 +120,14 @@ QByteArray PseudoTerminal::read(int count, int timeoutMs)
         out += readAvailable();
     }
     return out;
+}
+
+int PseudoTerminal::unreadBySlave() const
+{
+    int pending = 0;
+    if (slaveFd_ < 0 || ::ioctl(slaveFd_, FIONREAD, &pending) != 0)
+        return -1;
+    return pending;
 }
 
 void PseudoTerminal::releaseSlave()

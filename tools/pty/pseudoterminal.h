@@ -27,6 +27,9 @@ class PseudoTerminal
     QByteArray readAvailable();
     // Reads until `count` bytes have arrived or `timeoutMs` has passed.
     QByteArray read(int count, int timeoutMs);
+    // Bytes written at the master that the user of the slave has not read
+    // yet; -1 once the slave descriptor is released.
+    int unreadBySlave() const;
 
     // Closes the slave descriptor kept by this object.
     void releaseSlave();
