@@ -7,6 +7,7 @@
 #include "sensor.h"
 
 #include <QCoreApplication>
+#include <optional>
 
 namespace {
 
@@ -138,23 +139,6 @@ void decodeWriteEcho(const uint8_t *b, QVector<ReplyAction> &out)
     out.append(action);
 }
 
-// The raised flag whose query a reply beginning with `head` can answer
-// (see modbusHeadCouldBe) and whose query went out first; -1 when none.
-int oldestRaisedFor(const PendingReplies &flags, const QByteArray &head)
-{
-    int oldest = -1;
-    for (Query query : kQueries) {
-        const RegisterRead read = queryRead(query);
-        if (pendingFlag(flags, query) != 1 ||
-            !modbusHeadCouldBe(head, read.function, read.replyByteCount()))
-            continue;
-        const int index = int(query);
-        if (oldest < 0 || flags.raisedAs[size_t(index)] < flags.raisedAs[size_t(oldest)])
-            oldest = index;
-    }
-    return oldest;
-}
-
 // `data` is the reply's register data: two bytes a register, big-endian.
 void decodeQueryReply(Query query, const uint8_t *data, QVector<ReplyAction> &out)
 {
@@ -189,42 +173,20 @@ void decodeQueryReply(Query query, const uint8_t *data, QVector<ReplyAction> &ou
     }
 }
 
-// A frame came for `query`: the sensor owes it one reply less.
-void frameCame(PendingReplies &flags, Query query)
+QByteArray headOf(const uint8_t *b)
 {
-    int &owed = flags.owed[size_t(query)];
-    owed = qMax(0, owed - 1);
+    return QByteArray::fromRawData(reinterpret_cast<const char *>(b), modbus::kReplyDataOffset);
 }
 
-// A frame that no raised flag awaits: the late reply of an expired query of
-// its shape, if that one is still owed a reply.
-void noteLateFrame(PendingReplies &flags, const QByteArray &head)
+// The query whose flag a frame answering `written` lowers: its own, or that
+// of the same query asked again (a late reply shows that query's value too).
+// None when the query is no longer awaited: the frame is a late reply.
+std::optional<Query> awaitedFor(const PendingReplies &flags,
+                                const std::optional<PendingReplies::Written> &written)
 {
-    for (Query query : kQueries) {
-        const RegisterRead read = queryRead(query);
-        if (flags.settling[size_t(query)] && flags.owed[size_t(query)] > 0 &&
-            modbusHeadCouldBe(head, read.function, read.replyByteCount())) {
-            frameCame(flags, query);
-            return;
-        }
-    }
-}
-
-// `served` was answered: the sensor answers in request order, so no late
-// reply can come any more for a query written before it. A reply of the
-// same shape proves nothing: it may have been that late reply.
-void noteAnswered(PendingReplies &flags, Query served)
-{
-    frameCame(flags, served);
-    for (Query query : kQueries) {
-        const size_t i = size_t(query);
-        if (flags.settling[i] && !sameShape(query, served) &&
-            flags.expiredAs[i] < flags.raisedAs[size_t(served)])
-            flags.owed[i] =
-                pendingFlag(flags, query) == 1 && flags.raisedAs[i] > flags.raisedAs[size_t(served)]
-                    ? 1
-                    : 0;
-    }
+    if (!written || pendingFlag(flags, written->query) != 1)
+        return std::nullopt;
+    return written->query;
 }
 
 void decodeException(const uint8_t *b, PendingReplies &flags, QVector<ReplyAction> &out)
@@ -233,14 +195,11 @@ void decodeException(const uint8_t *b, PendingReplies &flags, QVector<ReplyActio
     action.kind = ReplyAction::Refused;
     action.function = uint8_t(b[modbus::kFunctionOffset] & ~modbus::kExceptionBit);
     action.exceptionCode = b[modbus::kExceptionCodeOffset];
-    const int oldest =
-        oldestRaisedFor(flags, QByteArray::fromRawData(reinterpret_cast<const char *>(b),
-                                                       modbus::kReplyDataOffset));
-    if (oldest >= 0) {
+    const std::optional<Query> query = awaitedFor(flags, takeWrite(flags, headOf(b), true));
+    if (query) {
         action.answersQuery = true;
-        action.query = Query(oldest);
+        action.query = *query;
         pendingFlag(flags, action.query) = 0;
-        noteAnswered(flags, action.query);
     }
     out.append(action);
 }
@@ -254,32 +213,21 @@ void decodeModbusFrame(const QByteArray &frame, PendingReplies &flags, QVector<R
         decodeException(b, flags, out);
     } else if (function == modbus::kWriteSingle || function == modbus::kWriteMultiple) {
         decodeWriteEcho(b, out);
-    } else {
-        const int oldest = oldestRaisedFor(flags, frame);
-        if (oldest < 0) {
-            noteLateFrame(flags, frame);
-            return;
-        }
-        const Query query = Query(oldest);
-        pendingFlag(flags, query) = 0;
-        noteAnswered(flags, query);
-        decodeQueryReply(query, b + modbus::kReplyDataOffset, out);
+    } else if (const std::optional<Query> query =
+                   awaitedFor(flags, takeWrite(flags, frame, true))) {
+        pendingFlag(flags, *query) = 0;
+        decodeQueryReply(*query, b + modbus::kReplyDataOffset, out);
     }
 }
 
-// A Modbus frame whose CRC fails: it answers nothing, but the query it
-// would have answered learns that its reply came damaged; unless an earlier
-// write of that query is still owed a reply, which comes first.
+// A Modbus frame whose CRC fails answers nothing; but when it came for the
+// write its query awaits, that query learns that its reply came damaged.
 void noteDamagedFrame(const QByteArray &frame, PendingReplies &flags)
 {
-    const int oldest = oldestRaisedFor(flags, frame);
-    if (oldest < 0) {
-        noteLateFrame(flags, frame);
-        return;
-    }
-    if (flags.owed[size_t(oldest)] == 1)
-        flags.damaged[size_t(oldest)] = true;
-    frameCame(flags, Query(oldest));
+    const std::optional<PendingReplies::Written> written = takeWrite(flags, frame, false);
+    if (written && pendingFlag(flags, written->query) == 1 &&
+        flags.raisedAs[size_t(written->query)] == written->order)
+        flags.damaged[size_t(written->query)] = true;
 }
 
 // Whether the kept fragment, begun before the query's deadline, may yet
@@ -300,10 +248,9 @@ void expireUnanswered(PendingReplies &flags, qint64 nowMs, QVector<ReplyAction> 
         if (flag != 1 || nowMs - flags.writtenAtMs[i] < kReplyDeadlineMs ||
             fragmentMayAnswer(flags, query))
             continue;
+        // Its write stays on the line: the reply may still come late.
         flag = 0;
-        flags.settling[i] = true;
         flags.expiredAtMs[i] = nowMs;
-        flags.expiredAs[i] = flags.raisedAs[i];
         flags.quietSinceExpiry[i] = false;
         ReplyAction action;
         action.kind = flags.damaged[i] ? ReplyAction::ArrivedDamaged : ReplyAction::Unanswered;
@@ -341,14 +288,14 @@ QVector<ReplyAction> decodeTick(const QByteArray &block, PendingReplies &flags, 
     // never will: it is junk, or a reply whose rest was lost.
     if (!flags.fragment.isEmpty() && nowMs - flags.fragmentSinceMs > kReplyDeadlineMs)
         flags.fragment.clear();
-    if (!block.isEmpty())
-        flags.lastInputMs = nowMs;
     const int keptBefore = flags.fragment.size();
     const QByteArray stream = flags.fragment + block.left(kWorkingCopySize);
 
     const FrameScan scan = scanFrames(stream);
     for (const FoundFrame &found : scan.frames) {
         const QByteArray frame = stream.mid(found.offset, found.length);
+        if (found.intact)
+            flags.lastFrameMs = nowMs;
         if (found.kind == FoundFrame::Own) {
             if (found.intact)
                 decodeOwnReply(reinterpret_cast<const uint8_t *>(frame.constData()), out);

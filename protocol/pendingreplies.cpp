@@ -1,5 +1,7 @@
 #include "pendingreplies.h"
 
+#include "framefinder.h"
+
 #include <algorithm>
 
 namespace {
@@ -41,20 +43,25 @@ void raisePending(PendingReplies &flags, Query query, qint64 nowMs)
 {
     const size_t index = size_t(query);
     int &flag = pendingFlag(flags, query);
+    ++flags.raises;
     if (flag != 1) {
-        flags.raisedAs[index] = ++flags.raises;
+        flags.raisedAs[index] = flags.raises;
         flags.damaged[index] = false;
     }
     flag = 1;
     flags.writtenAtMs[index] = nowMs;
-    ++flags.owed[index];
+    flags.onLine.append({query, flags.raises});
 }
 
 void withdrawPending(PendingReplies &flags, Query query)
 {
     pendingFlag(flags, query) = 0;
-    int &owed = flags.owed[size_t(query)];
-    owed = qMax(0, owed - 1);
+    for (int i = flags.onLine.size() - 1; i >= 0; --i) {
+        if (flags.onLine[i].query == query) {
+            flags.onLine.remove(i);
+            return;
+        }
+    }
 }
 
 void lowerAllPending(PendingReplies &flags)
@@ -69,21 +76,39 @@ bool sameShape(Query a, Query b)
     return ra.function == rb.function && ra.replyByteCount() == rb.replyByteCount();
 }
 
+std::optional<PendingReplies::Written> takeWrite(PendingReplies &flags, const QByteArray &head,
+                                                 bool intact)
+{
+    for (int i = 0; i < flags.onLine.size(); ++i) {
+        const PendingReplies::Written written = flags.onLine[i];
+        const RegisterRead read = queryRead(written.query);
+        if (!modbusHeadCouldBe(head, read.function, read.replyByteCount()))
+            continue;
+        if (intact)
+            flags.onLine.remove(0, i + 1);
+        else
+            flags.onLine.remove(i);
+        return written;
+    }
+    return std::nullopt;
+}
+
 namespace {
 
-// A query of the shape is on the line, or the shape is settling (for the
-// query that expired itself, only until the line has been quiet once).
+// Whether `query` must wait: a query of its shape is awaited, or a write of
+// another query of its shape is still on the line, or one of its shape
+// expired and no tick has read nothing since.
 bool shapeAwaited(const PendingReplies &flags, Query query)
 {
     for (Query other : kQueries) {
-        if (!sameShape(query, other))
-            continue;
-        const size_t i = size_t(other);
-        if (pendingFlag(flags, other) == 1 ||
-            (flags.settling[i] && (other != query || !flags.quietSinceExpiry[i])))
+        if (sameShape(query, other) &&
+            (pendingFlag(flags, other) == 1 || !flags.quietSinceExpiry[size_t(other)]))
             return true;
     }
-    return false;
+    return std::any_of(flags.onLine.cbegin(), flags.onLine.cend(),
+                       [query](const PendingReplies::Written &written) {
+                           return written.query != query && sameShape(written.query, query);
+                       });
 }
 
 bool shapeBusy(const PendingReplies &flags, Query query)
@@ -94,24 +119,25 @@ bool shapeBusy(const PendingReplies &flags, Query query)
                                                      });
 }
 
+// A quiet tick after an expiry lets the shape go on; writes no longer
+// awaited leave the line once no frame at all has come for two deadlines
+// (a sensor still working through late replies keeps sending frames).
 void settle(PendingReplies &flags, qint64 nowMs, bool lineQuiet)
 {
     for (Query query : kQueries) {
         const size_t i = size_t(query);
-        if (!flags.settling[i])
-            continue;
         if (lineQuiet && nowMs > flags.expiredAtMs[i])
             flags.quietSinceExpiry[i] = true;
-        // Still owed when asked again is that write's own reply, awaited
-        // on its own flag.
-        const int awaited = pendingFlag(flags, query) == 1 ? 1 : 0;
-        const qint64 silent = nowMs - qMax(flags.expiredAtMs[i], flags.lastInputMs);
-        if ((lineQuiet && (flags.owed[i] <= awaited || silent >= 2 * kReplyDeadlineMs)) ||
-            nowMs - flags.expiredAtMs[i] >= 4 * kReplyDeadlineMs) {
-            flags.settling[i] = false;
-            flags.owed[i] = awaited; // the rest are lost
-        }
     }
+    flags.onLine.erase(std::remove_if(flags.onLine.begin(), flags.onLine.end(),
+                                      [&](const PendingReplies::Written &written) {
+                                          const size_t i = size_t(written.query);
+                                          return pendingFlag(flags, written.query) != 1 &&
+                                                 nowMs - qMax(flags.lastFrameMs,
+                                                              flags.expiredAtMs[i]) >=
+                                                     2 * kReplyDeadlineMs;
+                                      }),
+                       flags.onLine.end());
 }
 
 } // namespace

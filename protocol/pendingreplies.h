@@ -7,12 +7,14 @@
 // query of each reply shape (function code and byte count) is on the line at
 // a time: a query clicked while its shape is awaited is held, in click order,
 // and goes out when the earlier one is answered, refused or has expired.
-// After an expiry the shape settles first, so that a late reply cannot serve
-// the next query: until the late reply has come, or cannot come any more
-// (the sensor answers in request order, so a reply to a later query of
-// another shape proves it lost), or the line has been silent for two reply
-// deadlines. The same query asked again need not wait that long: its late
-// reply would show its own value; it waits for one poll tick without input.
+//
+// An expired query may still draw its reply late, so its write stays on the
+// line until a frame of its shape comes for it, or a reply to a later write
+// proves its reply lost (the sensor answers in request order), or no frame
+// at all has come for two reply deadlines. Until then, and until a poll tick
+// after the expiry has read nothing, no other query of its shape goes out.
+// The same query asked again waits only for that quiet tick: its late reply
+// would show its own value.
 #pragma once
 
 #include "sensor.h"
@@ -21,6 +23,7 @@
 #include <QVector>
 #include <QtGlobal>
 #include <array>
+#include <optional>
 
 // The seven queries that expect a reply, in the order the decoder tests them.
 enum class Query { Noise, DeviceAddr, Calibrate, SerialNumber, Version, Origin, CaliParam };
@@ -59,17 +62,18 @@ struct PendingReplies {
     };
     QVector<Held> held;
 
-    // The replies the sensor still owes a query: one for each write, less
-    // one for each frame of its shape that came for it.
-    std::array<int, kQueryCount> owed{};
-    // A query that expired leaves its shape settling: when it expired, its
-    // place in the order of writes, and whether a tick has read nothing since.
-    std::array<bool, kQueryCount> settling{};
+    // The queries written whose reply has not come, in the order they went
+    // out, each with its place in the order of writes.
+    struct Written {
+        Query query;
+        quint64 order;
+    };
+    QVector<Written> onLine;
+    // When each query last expired, and whether a poll tick has read nothing
+    // since; when the last intact frame arrived.
     std::array<qint64, kQueryCount> expiredAtMs{};
-    std::array<quint64, kQueryCount> expiredAs{};
-    std::array<bool, kQueryCount> quietSinceExpiry{};
-    // When the last byte arrived.
-    qint64 lastInputMs = 0;
+    std::array<bool, kQueryCount> quietSinceExpiry{true, true, true, true, true, true, true};
+    qint64 lastFrameMs = 0;
 
     // Received bytes that may still grow into a frame, and when they began
     // to arrive: a reply split across poll ticks is joined here.
@@ -84,6 +88,13 @@ int pendingFlag(const PendingReplies &flags, Query query);
 void raisePending(PendingReplies &flags, Query query, qint64 nowMs);
 // A raised query whose frame could not be written after all: no reply is due.
 void withdrawPending(PendingReplies &flags, Query query);
+// A frame that begins with `head` came: the write it answers is the first on
+// the line whose query draws replies like it. That write leaves the line;
+// when `intact`, so does every write before it (their replies would have
+// come first). Returns the write, or nullopt when no write awaits such a
+// frame (junk, or a reply the line no longer waits for).
+std::optional<PendingReplies::Written> takeWrite(PendingReplies &flags, const QByteArray &head,
+                                                 bool intact);
 // Nothing can be pending on a link that was just opened: flags, held
 // queries and received fragments all go.
 void lowerAllPending(PendingReplies &flags);
@@ -100,10 +111,8 @@ enum class QueryTurn { Now, Held };
 QueryTurn takeTurn(PendingReplies &flags, Query query, const QByteArray &frame, qint64 nowMs);
 
 // The held queries whose turn has come at `nowMs`, their flags raised, in
-// click order: at most one a shape. A settling shape is free once a poll
-// tick read nothing (`lineQuiet`) after its late reply came or was ruled
-// out, or after two reply deadlines without a byte; in any case four
-// deadlines after the expiry (a line that never falls quiet).
+// click order: at most one a shape. `lineQuiet`: this tick read nothing and
+// keeps no unfinished frame.
 QVector<PendingReplies::Held> releaseTurns(PendingReplies &flags, qint64 nowMs, bool lineQuiet);
 
 // The read a query makes: its reply has this function code and byte count.

@@ -172,7 +172,7 @@ void WindowRepliesTest::truncatedReplyLeavesFieldAndFlag()
     WindowOnPty t;
     QVERIFY(t.open());
     widget<QLabel>(t.window.get(), "label_softid")->setText(QStringLiteral("old"));
-    pendingReplies.waitVersion = 1;
+    raisePending(pendingReplies, Query::Version, 0);
     t.reply(bytes("00030205"));
     QCOMPARE(t.log()->toPlainText(), QStringLiteral("00 03 02 05 "));
     QCOMPARE(widget<QLabel>(t.window.get(), "label_softid")->text(), QStringLiteral("old"));

@@ -475,8 +475,7 @@ void TstDecoder::framesDecodeInTheOrderTheyCame()
     const QByteArray modbusReply = hex("00 03 0C FF FF FF 9C 00 00 04 D2 05 F5 E1 00 1B BF");
     const QByteArray block =
         modbusReply + hex("00 00") + ownReply(0xA6, {{8, 0x12}, {9, 0xAB}, {10, 0x00}, {11, 0xFF}});
-    PendingReplies flags;
-    flags.waitCaliParam = 1;
+    PendingReplies flags = raised({Query::CaliParam});
     QCOMPARE(decode(block, flags), (QStringList{"CaliParamA=-1", "CaliParamB=12.34",
                                                 "CaliParamC=1e+06", "DeviceId=12ab-00ff"}));
     QCOMPARE(flags.waitCaliParam, 0);

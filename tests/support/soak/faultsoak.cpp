@@ -137,6 +137,7 @@ class FaultSoak
     void shown(Query query, bool right, const QString &what, qint64 nowMs);
     void said(const QString &caption, bool damaged);
     bool settled() const;
+    QString history(Query query) const;
     void finish();
 
     const FaultSoakSettings &settings_;
@@ -293,16 +294,38 @@ void FaultSoak::said(const QString &caption, bool damaged)
         if (wholeInTime) {
             ++report_.falseUnanswered;
             problem(QStringLiteral("\"%1\" said for a reply that came whole %2 ms after its "
-                                   "query")
+                                   "query; %3")
                         .arg(caption)
-                        .arg(asked.finishedMs - asked.takenMs));
+                        .arg(asked.finishedMs - asked.takenMs)
+                        .arg(history(query)));
         }
         if (damaged && !reply.corrupt) {
             ++report_.damagedUndamaged;
-            problem(QStringLiteral("\"%1\": its reply was said damaged but was not").arg(caption));
+            problem(QStringLiteral("\"%1\": its reply was said damaged but was not; %2")
+                        .arg(caption, history(query)));
         }
         return;
     }
+}
+
+// The query's last few requests: when taken, what became of the reply.
+QString FaultSoak::history(Query query) const
+{
+    QStringList items;
+    for (int i = asked_.size() - 1; i >= 0 && items.size() < 4; --i) {
+        const Asked &a = asked_[i];
+        if (a.query != query)
+            continue;
+        const SentReply &r = a.reply;
+        items.prepend(QStringLiteral("taken %1 done %2%3%4%5%6")
+                          .arg(a.takenMs)
+                          .arg(a.finishedMs)
+                          .arg(r.dropped ? QStringLiteral(" dropped") : QString())
+                          .arg(r.late ? QStringLiteral(" late") : QString())
+                          .arg(r.corrupt ? QStringLiteral(" damaged") : QString())
+                          .arg(r.split ? QStringLiteral(" split") : QString()));
+    }
+    return items.join(QStringLiteral(", "));
 }
 
 bool FaultSoak::settled() const

@@ -388,7 +388,7 @@ void TstSensorModel::ownProtocolRepliesDecodeInTheTool()
     // The same identity is the serial number on the Modbus side.
     model.handle(modbusRequest(changeToModbusRequest()));
     PendingReplies flags;
-    flags.waitSN = 1;
+    raisePending(flags, Query::SerialNumber, 0);
     const QByteArray serialNumber = replyTo(model, serialNumberQuery());
     QCOMPARE(decodedTexts(serialNumber, flags),
              (QStringList{toHexText(serialNumber), "cafe-0001"}));
