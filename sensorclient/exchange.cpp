@@ -1,12 +1,9 @@
-#include "serialexchange.h"
+#include "exchange.h"
 
 #include "frame.h"
 #include "modbus.h"
 #include "sensor.h"
 #include "serialline.h"
-
-#include <chrono>
-#include <thread>
 
 namespace {
 
@@ -17,41 +14,34 @@ int msCeil(qint64 us)
 
 } // namespace
 
-SerialExchange::SerialExchange()
-{
-    clock_.start();
-}
+Exchange::Exchange(Transport &transport) : transport_(transport) {}
 
-bool SerialExchange::open(const QString &name, int32_t baud, QString &error)
+bool Exchange::open(const QString &name, qint32 baud, QString &error)
 {
-    if (openLine(port_, name, baud, error) != LineOpen::Opened) {
-        port_.close();
+    if (!transport_.open(name, baud, error))
         return false;
-    }
     baud_ = baud;
     lineFreeAtUs_ = nowUs();
     return true;
 }
 
-void SerialExchange::close()
+void Exchange::close()
 {
-    port_.close();
+    transport_.close();
 }
 
-void SerialExchange::trace(const QString &line) const
+void Exchange::trace(const QString &line) const
 {
     if (trace_)
         trace_(line);
 }
 
-void SerialExchange::keepFrameGap()
+void Exchange::keepFrameGap()
 {
-    const qint64 wait = lineFreeAtUs_ - nowUs();
-    if (wait > 0)
-        std::this_thread::sleep_for(std::chrono::microseconds(wait));
+    transport_.sleepUs(lineFreeAtUs_ - nowUs());
 }
 
-ExchangeResult SerialExchange::transact(const QByteArray &request, const ReplyFramer &framer)
+ExchangeResult Exchange::transact(const QByteArray &request, const ReplyFramer &framer)
 {
     ExchangeResult result;
     bool garbled = false;
@@ -95,7 +85,7 @@ ExchangeResult SerialExchange::transact(const QByteArray &request, const ReplyFr
     return result;
 }
 
-void SerialExchange::traceReplyAddress(const QByteArray &request, const QByteArray &reply) const
+void Exchange::traceReplyAddress(const QByteArray &request, const QByteArray &reply) const
 {
     const int at = modbus::kSlaveOffset;
     if (request.size() > at && reply.size() > at && !isOwnFrameAt(reply, 0) &&
@@ -104,7 +94,7 @@ void SerialExchange::traceReplyAddress(const QByteArray &request, const QByteArr
                   .arg(uint8_t(reply[at]), 0, 16));
 }
 
-int SerialExchange::discardLateReply()
+int Exchange::discardLateReply()
 {
     // The last attempt's reply, as late as the one taken, may come up to one
     // timeout after that attempt's own timeout ended.
@@ -112,16 +102,14 @@ int SerialExchange::discardLateReply()
     const qint64 untilUs = qMax(nowUs(), lastSentUs_ + timeoutUs) + timeoutUs;
     int discarded = 0;
     while (nowUs() < untilUs) {
-        if (port_.waitForReadyRead(msCeil(untilUs - nowUs()))) {
-            const QByteArray bytes = port_.readAll();
-            discarded += bytes.size();
-            trace(QStringLiteral("received late, discarded: %1").arg(toHexText(bytes)));
-        } else if (port_.error() != QSerialPort::TimeoutError &&
-                   port_.error() != QSerialPort::NoError) {
+        QByteArray bytes;
+        QString error;
+        if (!transport_.read(bytes, msCeil(untilUs - nowUs()), error))
             break;
-        } else {
-            port_.clearError();
-        }
+        if (bytes.isEmpty())
+            continue;
+        discarded += bytes.size();
+        trace(QStringLiteral("received late, discarded: %1").arg(toHexText(bytes)));
     }
     lineFreeAtUs_ = nowUs() + frameGapUs(baud_);
     return discarded;
@@ -130,7 +118,7 @@ int SerialExchange::discardLateReply()
 // The bytes after the start of the request's echo, which `echoLeft` holds
 // until it is all taken. A byte that differs ends the echo: it and what
 // follows belong to the reply.
-QByteArray SerialExchange::withoutEcho(QByteArray bytes, QByteArray &echoLeft)
+QByteArray Exchange::withoutEcho(QByteArray bytes, QByteArray &echoLeft)
 {
     int taken = 0;
     while (taken < bytes.size() && !echoLeft.isEmpty() && bytes[taken] == echoLeft[0]) {
@@ -142,17 +130,17 @@ QByteArray SerialExchange::withoutEcho(QByteArray bytes, QByteArray &echoLeft)
     return bytes.mid(taken);
 }
 
-SerialExchange::AttemptEnd SerialExchange::attempt(const QByteArray &request, ReplyFramer &framer,
-                                                   QString &detail)
+Exchange::AttemptEnd Exchange::attempt(const QByteArray &request, ReplyFramer &framer,
+                                       QString &detail)
 {
     keepFrameGap();
     // A late reply to an earlier attempt must not be taken for this one.
-    port_.clear(QSerialPort::Input);
+    transport_.clearInput();
 
     trace(QStringLiteral("sent: %1").arg(toHexText(request)));
-    if (port_.write(request) != request.size() ||
-        !port_.waitForBytesWritten(msCeil(request.size() * characterUs(baud_)) + 1000)) {
-        detail = QStringLiteral("writing to the port failed: %1").arg(port_.errorString());
+    QString error;
+    if (!transport_.write(request, msCeil(request.size() * characterUs(baud_)) + 1000, error)) {
+        detail = QStringLiteral("writing to the port failed: %1").arg(error);
         return AttemptEnd::PortFailure;
     }
     lastSentUs_ = nowUs();
@@ -162,33 +150,24 @@ SerialExchange::AttemptEnd SerialExchange::attempt(const QByteArray &request, Re
         nowUs() + request.size() * characterUs(baud_) + qint64(timeoutMs_) * 1000;
     qint64 lastByteUs = nowUs();
     QByteArray echoLeft = localEcho_ ? request : QByteArray();
+    qint64 endUs = deadlineUs;
 
-    for (;;) {
-        const QByteArray received = port_.readAll();
+    while (nowUs() < endUs) {
+        QByteArray received;
+        if (!transport_.read(received, msCeil(endUs - nowUs()), error)) {
+            detail = QStringLiteral("the port failed: %1").arg(error);
+            return AttemptEnd::PortFailure;
+        }
         if (!received.isEmpty()) {
             lastByteUs = nowUs();
             trace(QStringLiteral("received: %1").arg(toHexText(received)));
-            const QByteArray bytes = withoutEcho(received, echoLeft);
-            if (framer.feed(bytes)) {
+            if (framer.feed(withoutEcho(received, echoLeft))) {
                 lineFreeAtUs_ = nowUs() + gapUs;
                 return AttemptEnd::Replied;
             }
         }
-        qint64 endUs = deadlineUs;
         if (framer.corruptFrames() > 0)
-            endUs = qMin(endUs, lastByteUs + qint64(kSettleMs) * 1000);
-        const qint64 remainingUs = endUs - nowUs();
-        if (remainingUs <= 0)
-            break;
-        if (!port_.waitForReadyRead(msCeil(remainingUs))) {
-            if (port_.error() == QSerialPort::TimeoutError ||
-                port_.error() == QSerialPort::NoError) {
-                port_.clearError();
-                continue;
-            }
-            detail = QStringLiteral("the port failed: %1").arg(port_.errorString());
-            return AttemptEnd::PortFailure;
-        }
+            endUs = qMin(deadlineUs, lastByteUs + qint64(kSettleMs) * 1000);
     }
     lineFreeAtUs_ = nowUs() + gapUs;
     detail = framer.problem();

@@ -1,14 +1,14 @@
-// One request and its reply on a serial line, done properly: the Modbus
+// One request and its reply on the sensor's line, done properly: the Modbus
 // silence between frames is kept, the reply is awaited and framed, a request
-// that draws no valid reply in time is sent again. Blocking, for a program
-// with no event loop to keep alive.
+// that draws no valid reply in time is sent again, an adapter's local echo
+// is taken off the line, and a reply that comes too late is not taken for
+// the next request's. Blocking, over any Transport.
 #pragma once
 
 #include "replyframer.h"
+#include "transport.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
-#include <QSerialPort>
 #include <QString>
 #include <functional>
 
@@ -25,25 +25,26 @@ struct ExchangeResult {
     int attempts = 0;
 };
 
-class SerialExchange
+class Exchange
 {
   public:
-    SerialExchange();
+    explicit Exchange(Transport &transport);
 
-    // Opens the port for reading and writing at `baud`, 8 data bits, no
-    // parity, one stop bit, no flow control. False with `error` set to the
-    // serial library's reason.
-    bool open(const QString &name, int32_t baud, QString &error);
+    // Opens the line at `baud`. False with `error` set to the reason.
+    bool open(const QString &name, qint32 baud, QString &error);
     void close();
 
     void setTimeout(int ms) { timeoutMs_ = ms; }
     void setRetries(int retries) { retries_ = retries; }
     int timeout() const { return timeoutMs_; }
+    qint32 baud() const { return baud_; }
     // The adapter sends back every byte written (many RS-485 adapters do):
     // each attempt takes the request's own bytes off the line before its reply.
     void setLocalEcho(bool echo) { localEcho_ = echo; }
     // Receives one line for every frame sent and every piece received.
     void setTrace(std::function<void(const QString &)> trace) { trace_ = std::move(trace); }
+    // Microseconds on the line's clock.
+    qint64 nowUs() const { return transport_.nowUs(); }
 
     // Sends `request` and waits for the reply `framer` describes; sends it
     // again (up to the retry count) when none arrives in time or what arrives
@@ -66,17 +67,15 @@ class SerialExchange
     AttemptEnd attempt(const QByteArray &request, ReplyFramer &framer, QString &detail);
     void keepFrameGap();
     QByteArray withoutEcho(QByteArray bytes, QByteArray &echoLeft);
-    qint64 nowUs() const { return clock_.nsecsElapsed() / 1000; }
     void trace(const QString &line) const;
     void traceReplyAddress(const QByteArray &request, const QByteArray &reply) const;
 
-    QSerialPort port_;
-    int32_t baud_ = 9600;
+    Transport &transport_;
+    qint32 baud_ = 9600;
     int timeoutMs_ = 1000;
     int retries_ = 2;
     bool localEcho_ = false;
     std::function<void(const QString &)> trace_;
-    QElapsedTimer clock_;
     qint64 lineFreeAtUs_ = 0; // the next request may start from here
     qint64 lastSentUs_ = 0;   // when the last request had been written
 };

@@ -43,15 +43,10 @@ class ReplyFramer
     // What was wrong with the bytes so far, in plain words; empty if nothing.
     QString problem() const;
 
-    // The length of the reply to a Modbus read or write request, exceptions
-    // aside; -1 for a request too short to say.
-    static int expectedModbusLength(const QByteArray &request);
-
   private:
     enum class Kind { Modbus, Own };
     ReplyFramer(Kind kind, const QByteArray &request, uint8_t code, int selector);
     void scan();
-    bool answersRequest(const QByteArray &frame) const;
     bool fromAwaitedSlave(uint8_t slave) const;
     bool scanModbus();
     bool scanOwn();

@@ -7,8 +7,8 @@
 #include <QStringList>
 
 ReplyFramer::ReplyFramer(Kind kind, const QByteArray &request, uint8_t code, int selector)
-    : kind_(kind), request_(request), expectedLength_(expectedModbusLength(request)), code_(code),
-      selector_(selector)
+    : kind_(kind), request_(request), expectedLength_(modbus::expectedReplyLength(request)),
+      code_(code), selector_(selector)
 {
 }
 
@@ -30,32 +30,6 @@ bool ReplyFramer::fromAwaitedSlave(uint8_t slave) const
     if (asked == modbus::kToolSlaveAddress)
         return slave <= modbus::kMaxSlaveAddress;
     return slave == asked;
-}
-
-int ReplyFramer::expectedModbusLength(const QByteArray &request)
-{
-    if (request.size() < 6)
-        return -1;
-    // The head the awaited reply starts with: slave, function and, for a
-    // read, the byte count of the registers asked for (a write's echo has a
-    // fixed length whatever follows its function code).
-    QByteArray head = request.left(2);
-    head.append(char(2 * bigEndian16(reinterpret_cast<const uint8_t *>(request.constData()) + 4)));
-    return modbus::replyLength(head);
-}
-
-// A frame of the awaited length answers the request unless it is a write
-// echo of other registers or values.
-bool ReplyFramer::answersRequest(const QByteArray &frame) const
-{
-    const uint8_t function = uint8_t(frame[1]);
-    if (function & modbus::kExceptionBit)
-        return true;
-    if (function == modbus::kReadHolding || function == modbus::kReadInput)
-        return true;
-    // The echo repeats the request after its address, which a sensor asked
-    // at address 0 may replace with its own.
-    return frame.mid(1, 5) == request_.mid(1, 5);
 }
 
 bool ReplyFramer::feed(const QByteArray &bytes)
@@ -100,7 +74,8 @@ bool ReplyFramer::scanModbus()
     const int length = modbus::replyLength(buffer_);
     if (length == 0)
         return false;
-    const int expected = (bytes[1] & modbus::kExceptionBit) ? 5 : expectedLength_;
+    const int expected =
+        (bytes[1] & modbus::kExceptionBit) ? modbus::kExceptionReplySize : expectedLength_;
     if (length != expected) {
         // Not the awaited reply's shape, so never wait for the length it
         // announces: a whole frame with a good CRC answers something else,
@@ -126,7 +101,7 @@ bool ReplyFramer::scanModbus()
         return true;
     }
     skip(length);
-    if (!answersRequest(candidate)) {
+    if (!modbus::answersRequest(request_, candidate)) {
         ++otherFrames_;
         lastOther_ = candidate;
         return true;
