@@ -6,15 +6,16 @@
 
 #include "profile.h"
 #include "runrecord.h"
-#include "serialexchange.h"
+#include "sensorclient.h"
 
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <memory>
 
+// How every fixture of a station works.
 struct FixtureSettings {
-    QString port;
-    int32_t baud = 9600;
+    qint32 baud = 9600;
     int timeoutMs = 1000; // a reply's time limit while commissioning
     int retries = 2;
     QString operatorName;
@@ -35,6 +36,8 @@ struct FixtureEvent {
 };
 
 using FixtureSink = std::function<void(const FixtureEvent &)>;
+// Makes the line of a fixture, on the fixture's own thread.
+using TransportFactory = std::function<std::unique_ptr<Transport>()>;
 
 class Fixture
 {
@@ -45,7 +48,8 @@ class Fixture
     // A sensor counts as removed once probes have gone unanswered this long.
     static constexpr int kRemovalMs = 1500;
 
-    Fixture(int index, const FixtureSettings &settings, const CommissioningProfile &profile,
+    Fixture(int index, const QString &port, const FixtureSettings &settings,
+            const CommissioningProfile &profile, const TransportFactory &makeTransport,
             FixtureSink sink, const std::atomic<bool> &stop);
 
     // Waits for sensors and commissions them until stopped (or after one
@@ -62,10 +66,12 @@ class Fixture
     void emitEvent(FixtureEvent::Kind kind, const QString &text);
 
     int index_;
+    QString port_;
     FixtureSettings settings_;
     const CommissioningProfile &profile_;
     FixtureSink sink_;
     const std::atomic<bool> &stop_;
-    SerialExchange exchange_;
+    std::unique_ptr<Transport> transport_;
+    SensorClient client_;
     bool portOpen_ = false;
 };

@@ -1,12 +1,8 @@
-#include "verify.h"
+#include "verification.h"
 
-#include "ctloutput.h"
 #include "readingrecord.h"
-#include "runner.h"
-#include "sensorcommands.h"
 #include "statisticsoutput.h"
 
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cmath>
@@ -17,11 +13,11 @@ namespace {
 // rounding of a double.
 constexpr double kSlackDb = 1e-9;
 
-bool moreToRead(const VerifySettings &settings, int taken, const QElapsedTimer &clock)
+bool moreToRead(const VerifySettings &settings, int taken, qint64 elapsedMs)
 {
     if (settings.count > 0)
         return taken < settings.count;
-    return taken == 0 || clock.elapsed() < settings.durationMs;
+    return taken == 0 || elapsedMs < settings.durationMs;
 }
 
 QString signedFixed(double value)
@@ -30,11 +26,6 @@ QString signedFixed(double value)
 }
 
 } // namespace
-
-bool VerifyOutcome::judged() const
-{
-    return status == kExitSuccess || status == kExitFail;
-}
 
 Verdict judge(const NoiseStatistics &statistics, const VerifySettings &settings)
 {
@@ -46,40 +37,32 @@ Verdict judge(const NoiseStatistics &statistics, const VerifySettings &settings)
     return verdict;
 }
 
-VerifyOutcome runVerify(SerialExchange &exchange, const VerifySettings &settings, uint8_t slave,
+VerifyOutcome runVerify(SensorClient &client, const VerifySettings &settings,
                         const std::function<void(const TimedReading &)> &onReading)
 {
     VerifyOutcome outcome;
     ReadingRecord record;
     if (!settings.recordPath.isEmpty() && !record.open(settings.recordPath, outcome.error)) {
-        outcome.status = kExitFile;
+        outcome.end = VerifyOutcome::RecordFailed;
         return outcome;
     }
-    CtlCommand noise;
-    noise.kind = CommandKind::Noise;
-    const CommandPlan plan = planCommand(noise, slave);
-    QElapsedTimer clock;
-    clock.start();
-    while (moreToRead(settings, outcome.readings.size(), clock)) {
-        const ExchangeResult result = exchange.transact(plan.request, plan.framer);
-        if (result.outcome != ExchangeResult::Replied) {
-            outcome.status = statusFor(result.outcome);
-            outcome.error = result.message;
-            break;
-        }
-        const Interpretation reading = interpretReply(noise, plan.request, result.reply);
-        if (!reading.ok()) {
-            outcome.status = kExitBadReply;
-            outcome.error = QStringLiteral("bad reply: %1").arg(reading.error);
+    const qint64 startUs = client.exchange().nowUs();
+    const auto elapsedUs = [&] { return client.exchange().nowUs() - startUs; };
+    while (moreToRead(settings, outcome.readings.size(), elapsedUs() / 1000)) {
+        const Result<uint16_t> noise = client.readNoise();
+        if (!noise.ok()) {
+            outcome.end = VerifyOutcome::LineFailed;
+            outcome.line = noise.outcome;
+            outcome.error = noise.outcome.message();
             break;
         }
         TimedReading timed;
         timed.time = QDateTime::currentDateTimeUtc();
-        timed.sample.seconds = clock.nsecsElapsed() / 1e9;
-        timed.sample.level = reading.reading.json.value(QStringLiteral("noise")).toDouble();
+        timed.sample.seconds = elapsedUs() / 1e6;
+        timed.sample.level = noise.value / 10.0;
         outcome.readings << timed;
         if (record.isOpen() && !record.append(timed.time, timed.sample.level, outcome.error)) {
-            outcome.status = kExitFile;
+            outcome.end = VerifyOutcome::RecordFailed;
             break;
         }
         if (onReading)
@@ -92,14 +75,13 @@ VerifyOutcome runVerify(SerialExchange &exchange, const VerifySettings &settings
         samples << LevelSample{r.sample.seconds - outcome.readings.first().sample.seconds,
                                r.sample.level};
     outcome.statistics = noiseStatistics(samples);
-    if (outcome.status != kExitSuccess) {
+    if (!outcome.judged()) {
         outcome.error = QStringLiteral("%1; stopped after %2 readings, no verdict")
                             .arg(outcome.error)
                             .arg(outcome.readings.size());
         return outcome;
     }
     outcome.verdict = judge(outcome.statistics, settings);
-    outcome.status = outcome.verdict.passed() ? kExitSuccess : kExitFail;
     return outcome;
 }
 

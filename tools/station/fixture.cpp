@@ -1,16 +1,16 @@
 #include "fixture.h"
 
-#include "commands.h"
 #include "commissionsensor.h"
-#include "sensorcommands.h"
 
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
 
-Fixture::Fixture(int index, const FixtureSettings &settings, const CommissioningProfile &profile,
+Fixture::Fixture(int index, const QString &port, const FixtureSettings &settings,
+                 const CommissioningProfile &profile, const TransportFactory &makeTransport,
                  FixtureSink sink, const std::atomic<bool> &stop)
-    : index_(index), settings_(settings), profile_(profile), sink_(std::move(sink)), stop_(stop)
+    : index_(index), port_(port), settings_(settings), profile_(profile), sink_(std::move(sink)),
+      stop_(stop), transport_(makeTransport()), client_(*transport_)
 {
 }
 
@@ -41,11 +41,11 @@ bool Fixture::waitForSensor()
         clock.start();
         if (!portOpen_) {
             QString error;
-            portOpen_ = exchange_.open(settings_.port, settings_.baud, error);
+            portOpen_ = client_.open(port_, settings_.baud, error);
             // Said once, not every probe interval.
             if (!portOpen_ && !reported)
                 emitEvent(FixtureEvent::Problem,
-                          QStringLiteral("cannot open port %1: %2").arg(settings_.port, error));
+                          QStringLiteral("cannot open port %1: %2").arg(port_, error));
             if (!portOpen_ && settings_.once)
                 return false;
             if (portOpen_ && reported)
@@ -62,22 +62,22 @@ bool Fixture::waitForSensor()
 
 void Fixture::commissionOne(bool &sensorLost)
 {
-    exchange_.setTimeout(settings_.timeoutMs);
-    exchange_.setRetries(settings_.retries);
+    client_.exchange().setTimeout(settings_.timeoutMs);
+    client_.exchange().setRetries(settings_.retries);
     RunRecord record = newRunRecord();
-    record.port = settings_.port;
+    record.port = port_;
     record.baud = settings_.baud;
     record.operatorName = settings_.operatorName;
     QElapsedTimer clock;
     clock.start();
     const SensorRunOutcome outcome =
-        commissionSensor(exchange_, profile_, record,
+        commissionSensor(client_, profile_, record,
                          [this](const QString &step) { emitEvent(FixtureEvent::Status, step); });
     record.durationMs = clock.elapsed();
     sensorLost = outcome.sensorLost;
     if (sensorLost) {
         // Start afresh: a fixture unplugged with its sensor is opened again.
-        exchange_.close();
+        client_.close();
         portOpen_ = false;
     }
     FixtureEvent event;
@@ -107,16 +107,14 @@ void Fixture::waitForRemoval()
 
 Fixture::Probe Fixture::probe()
 {
-    exchange_.setTimeout(kProbeTimeoutMs);
-    exchange_.setRetries(0);
-    CtlCommand serial;
-    serial.kind = CommandKind::Serial;
-    const CommandPlan plan = planCommand(serial, kToolSlaveAddress);
-    const ExchangeResult result = exchange_.transact(plan.request, plan.framer);
-    if (result.outcome == ExchangeResult::Replied)
+    client_.exchange().setTimeout(kProbeTimeoutMs);
+    client_.exchange().setRetries(0);
+    // Any whole reply, a refusal too, says a sensor is there.
+    const Outcome outcome = client_.readSerialNumber().outcome;
+    if (outcome.ok() || outcome.replied)
         return Probe::Answered;
-    if (result.outcome == ExchangeResult::PortFailure) {
-        exchange_.close();
+    if (outcome.kind == Outcome::PortFailure) {
+        client_.close();
         portOpen_ = false;
         return Probe::PortLost;
     }

@@ -1,9 +1,9 @@
-// The verify engine against the real simulator over its pseudo-terminal:
-// the verdict at a fixed level, the drift's sign and size, the CSV record,
-// and a line that stops answering half-way.
-#include "ctloutput.h"
+// The verification through the sensor client against the real simulator
+// over its pseudo-terminal: the verdict at a fixed level, the drift's sign
+// and size, the CSV record, and a line that stops answering half-way.
+#include "serialtransport.h"
 #include "simprocess.h"
-#include "verify.h"
+#include "verification.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -11,8 +11,6 @@
 #include <signal.h>
 
 namespace {
-
-constexpr uint8_t kSlave = 0;
 
 QStringList steady(const QString &level)
 {
@@ -28,6 +26,18 @@ QStringList readLines(const QString &path)
         return {};
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
+
+// The client on the simulator's line.
+struct Line {
+    explicit Line(const SimProcess &process)
+    {
+        QString error;
+        opened = client.open(process.path(), 9600, error);
+    }
+    SerialTransport transport;
+    SensorClient client{transport};
+    bool opened = false;
+};
 
 } // namespace
 
@@ -53,21 +63,18 @@ void VerifyTest::verdictFollowsLeqAndSpread_data()
     QTest::addColumn<double>("reference");
     QTest::addColumn<double>("tolerance");
     QTest::addColumn<double>("maxSpread"); // negative: no limit
-    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("passes");
 
     const QStringList at94_2 = steady(QStringLiteral("94.2"));
-    QTest::newRow("94.2 within 94.0 +- 0.5") << at94_2 << 94.0 << 0.5 << -1.0 << int(kExitSuccess);
-    QTest::newRow("94.2 outside 95.0 +- 0.5") << at94_2 << 95.0 << 0.5 << -1.0 << int(kExitFail);
-    QTest::newRow("exactly on the limit passes")
-        << at94_2 << 94.7 << 0.5 << -1.0 << int(kExitSuccess);
-    QTest::newRow("steady level meets a spread limit of 0")
-        << at94_2 << 94.0 << 0.5 << 0.0 << int(kExitSuccess);
+    QTest::newRow("94.2 within 94.0 +- 0.5") << at94_2 << 94.0 << 0.5 << -1.0 << true;
+    QTest::newRow("94.2 outside 95.0 +- 0.5") << at94_2 << 95.0 << 0.5 << -1.0 << false;
+    QTest::newRow("exactly on the limit passes") << at94_2 << 94.7 << 0.5 << -1.0 << true;
+    QTest::newRow("steady level meets a spread limit of 0") << at94_2 << 94.0 << 0.5 << 0.0 << true;
     // A level wandering 3 dB either side: Leq near 94, but L10 - L90 wide.
     const QStringList wandering = {QStringLiteral("--noise"), QStringLiteral("94"),
                                    QStringLiteral("--drift"), QStringLiteral("3"),
                                    QStringLiteral("--seed"),  QStringLiteral("5")};
-    QTest::newRow("spread beyond its limit fails")
-        << wandering << 94.0 << 5.0 << 0.2 << int(kExitFail);
+    QTest::newRow("spread beyond its limit fails") << wandering << 94.0 << 5.0 << 0.2 << false;
 }
 
 void VerifyTest::verdictFollowsLeqAndSpread()
@@ -76,12 +83,11 @@ void VerifyTest::verdictFollowsLeqAndSpread()
     QFETCH(double, reference);
     QFETCH(double, tolerance);
     QFETCH(double, maxSpread);
-    QFETCH(int, status);
+    QFETCH(bool, passes);
     SimProcess process(sim);
     QVERIFY(process.waitForPath());
-    SerialExchange exchange;
-    QString error;
-    QVERIFY2(exchange.open(process.path(), 9600, error), qPrintable(error));
+    Line line(process);
+    QVERIFY(line.opened);
 
     VerifySettings settings;
     settings.reference = reference;
@@ -90,19 +96,20 @@ void VerifyTest::verdictFollowsLeqAndSpread()
     settings.maxSpread = maxSpread;
     settings.count = 30;
     settings.recordPath = dir_.filePath(QStringLiteral("record.csv"));
-    const VerifyOutcome outcome = runVerify(exchange, settings, kSlave);
-    QVERIFY2(outcome.status == status, qPrintable(outcome.error + verdictText(outcome, settings)));
+    const VerifyOutcome outcome = runVerify(line.client, settings);
+    QVERIFY2(outcome.passed() == passes,
+             qPrintable(outcome.error + verdictText(outcome, settings)));
     QVERIFY(outcome.judged());
     QCOMPARE(outcome.statistics.count, 30);
     QVERIFY(verdictText(outcome, settings)
-                .endsWith(status == kExitSuccess ? QLatin1String("PASS") : QLatin1String("FAIL")));
+                .endsWith(passes ? QLatin1String("PASS") : QLatin1String("FAIL")));
 
     const QStringList record = readLines(settings.recordPath);
     QCOMPARE(record.size(), 31);
     QCOMPARE(record.first(), QStringLiteral("time,level_db"));
-    const QRegularExpression line(
+    const QRegularExpression csvLine(
         QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z,\\d+\\.\\d$"));
-    QVERIFY2(line.match(record.last()).hasMatch(), qPrintable(record.last()));
+    QVERIFY2(csvLine.match(record.last()).hasMatch(), qPrintable(record.last()));
     if (sim == steady(QStringLiteral("94.2"))) {
         QCOMPARE(outcome.statistics.leq, 94.2);
         QCOMPARE(record.last().section(QLatin1Char(','), 1), QStringLiteral("94.2"));
@@ -121,16 +128,15 @@ void VerifyTest::driftHasTheSignAndSizeOfTheRamp()
     QFETCH(double, perMinute);
     SimProcess process(steady(QStringLiteral("94")));
     QVERIFY(process.waitForPath());
-    SerialExchange exchange;
-    QString error;
-    QVERIFY2(exchange.open(process.path(), 9600, error), qPrintable(error));
+    Line line(process);
+    QVERIFY(line.opened);
 
     // The simulator's level follows a ramp in time, set reading by reading.
     VerifySettings settings;
     settings.durationMs = 3000;
     QElapsedTimer clock;
     clock.start();
-    const VerifyOutcome outcome = runVerify(exchange, settings, kSlave, [&](const TimedReading &) {
+    const VerifyOutcome outcome = runVerify(line.client, settings, [&](const TimedReading &) {
         const double level = 94.0 + perMinute * clock.elapsed() / 60000.0;
         process.command(QByteArray("noise ") + QByteArray::number(level, 'f', 1));
         QCoreApplication::processEvents();
@@ -146,11 +152,10 @@ void VerifyTest::lineThatStopsAnsweringIsStatus3AndKeepsTheRecord()
 {
     SimProcess process(steady(QStringLiteral("94.2")));
     QVERIFY(process.waitForPath());
-    SerialExchange exchange;
-    QString error;
-    QVERIFY2(exchange.open(process.path(), 9600, error), qPrintable(error));
-    exchange.setTimeout(100);
-    exchange.setRetries(1);
+    Line line(process);
+    QVERIFY(line.opened);
+    line.client.exchange().setTimeout(100);
+    line.client.exchange().setRetries(1);
 
     VerifySettings settings;
     settings.count = 50;
@@ -158,12 +163,13 @@ void VerifyTest::lineThatStopsAnsweringIsStatus3AndKeepsTheRecord()
     int seen = 0;
     // After five readings the sensor freezes: the port stays open, nothing
     // answers.
-    const VerifyOutcome outcome = runVerify(exchange, settings, kSlave, [&](const TimedReading &) {
+    const VerifyOutcome outcome = runVerify(line.client, settings, [&](const TimedReading &) {
         if (++seen == 5)
             ::kill(pid_t(process.pid()), SIGSTOP);
     });
     ::kill(pid_t(process.pid()), SIGCONT);
-    QCOMPARE(outcome.status, int(kExitNoReply));
+    QCOMPARE(outcome.end, VerifyOutcome::LineFailed);
+    QCOMPARE(outcome.line.kind, Outcome::NoReply);
     QVERIFY(!outcome.judged());
     QVERIFY2(outcome.error.contains(QStringLiteral("stopped after 5 readings, no verdict")),
              qPrintable(outcome.error));
@@ -178,14 +184,13 @@ void VerifyTest::recordThatCannotBeWrittenIsStatus6BeforeAnyReading()
 {
     SimProcess process(steady(QStringLiteral("94.2")));
     QVERIFY(process.waitForPath());
-    SerialExchange exchange;
-    QString error;
-    QVERIFY2(exchange.open(process.path(), 9600, error), qPrintable(error));
+    Line line(process);
+    QVERIFY(line.opened);
     VerifySettings settings;
     settings.count = 3;
     settings.recordPath = dir_.filePath(QStringLiteral("no-such-folder/record.csv"));
-    const VerifyOutcome outcome = runVerify(exchange, settings, kSlave);
-    QCOMPARE(outcome.status, int(kExitFile));
+    const VerifyOutcome outcome = runVerify(line.client, settings);
+    QCOMPARE(outcome.end, VerifyOutcome::RecordFailed);
     QVERIFY2(outcome.error.contains(QStringLiteral("no-such-folder")), qPrintable(outcome.error));
     QVERIFY(outcome.readings.isEmpty());
 }

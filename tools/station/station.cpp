@@ -1,8 +1,5 @@
-#include "commissioncommand.h"
+#include "station.h"
 
-#include "ctloutput.h"
-#include "fixture.h"
-#include "resultsstore.h"
 #include "stationoutput.h"
 
 #include <QElapsedTimer>
@@ -135,60 +132,32 @@ class StationStore
     bool spooling_ = false;
 };
 
-FixtureSettings fixtureSettings(const CommissionRequest &request, const QString &port)
-{
-    FixtureSettings settings;
-    settings.port = port;
-    settings.baud = request.baud;
-    settings.timeoutMs = request.timeoutMs;
-    settings.retries = request.retries;
-    settings.operatorName = request.operatorName;
-    settings.once = request.once;
-    return settings;
-}
-
 } // namespace
 
-int runCommission(const CommissionRequest &request, const std::atomic<bool> &stop,
-                  const StationStreams &streams)
+StationSummary runStation(const StationSettings &settings, const CommissioningProfile &profile,
+                          const DatabaseUrl &url, const StoreOptions &storeOptions,
+                          const TransportFactory &makeTransport, const std::atomic<bool> &stop,
+                          const StationStreams &streams)
 {
-    const ProfileOutcome profile = loadProfile(request.profilePath);
-    if (!profile.ok()) {
-        streams.error(QStringLiteral("profile %1 refused: %2")
-                          .arg(request.profilePath, profile.errorMessage()));
-        return kExitUsage;
-    }
-    const DatabaseUrlOutcome url = parseDatabaseUrl(
-        request.databaseUrl.isEmpty() ? QLatin1String(kDefaultDatabaseUrl) : request.databaseUrl);
-    if (!url.ok()) {
-        streams.error(url.error);
-        return kExitUsage;
-    }
-    StoreOptions options;
-    if (!request.spoolPath.isEmpty())
-        options.spoolPath = request.spoolPath;
-
-    StationOutput output(request.ports, streams.terminal, streams.write);
-    StationStore store(url.url, options, output);
+    StationOutput output(settings.ports, streams.terminal, streams.write);
+    StationStore store(url, storeOptions, output);
     store.open();
 
     EventQueue queue;
     std::vector<std::unique_ptr<QThread>> threads;
     const FixtureSink sink = [&queue](const FixtureEvent &event) { queue.push(event); };
-    for (int i = 0; i < request.ports.size(); ++i) {
+    for (int i = 0; i < settings.ports.size(); ++i) {
         // Made on its own thread: the port it holds belongs to that thread.
-        const FixtureSettings settings = fixtureSettings(request, request.ports[i]);
-        const CommissioningProfile &target = profile.profile;
-        threads.emplace_back(QThread::create([i, settings, &target, &sink, &stop] {
-            Fixture(i, settings, target, sink, stop).run();
-        }));
+        const QString port = settings.ports[i];
+        threads.emplace_back(
+            QThread::create([i, port, &settings, &profile, &makeTransport, &sink, &stop] {
+                Fixture(i, port, settings.fixture, profile, makeTransport, sink, stop).run();
+            }));
         threads.back()->start();
     }
 
-    int running = request.ports.size();
-    bool anyFailed = false;
-    bool portProblem = false;
-    bool recordLost = false;
+    int running = settings.ports.size();
+    StationSummary summary;
     QElapsedTimer sinceRetry;
     sinceRetry.start();
     while (running > 0) {
@@ -204,7 +173,7 @@ int runCommission(const CommissionRequest &request, const std::atomic<bool> &sto
             output.setStatus(event.fixture, event.text);
             break;
         case FixtureEvent::Problem:
-            portProblem = true;
+            summary.portProblem = true;
             output.setStatus(event.fixture, event.text);
             // On a terminal, a line on standard error would tear the status
             // block; the problem is kept above it instead.
@@ -214,9 +183,9 @@ int runCommission(const CommissionRequest &request, const std::atomic<bool> &sto
                 streams.error(event.text);
             break;
         case FixtureEvent::Finished:
-            anyFailed = anyFailed || event.record.result == RunVerdict::Fail;
+            summary.anyFailed = summary.anyFailed || event.record.result == RunVerdict::Fail;
             output.print(resultLine(event.record));
-            recordLost = !store.keep(event.record) || recordLost;
+            summary.recordLost = !store.keep(event.record) || summary.recordLost;
             break;
         case FixtureEvent::Done:
             output.setStatus(event.fixture, QStringLiteral("stopped"));
@@ -231,11 +200,5 @@ int runCommission(const CommissionRequest &request, const std::atomic<bool> &sto
     if (!left.isEmpty())
         streams.error(left);
 
-    if (recordLost)
-        return kExitFile;
-    if (anyFailed)
-        return kExitFail;
-    if (portProblem && request.once)
-        return kExitPort;
-    return kExitSuccess;
+    return summary;
 }

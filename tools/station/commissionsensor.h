@@ -5,7 +5,7 @@
 
 #include "profile.h"
 #include "runrecord.h"
-#include "serialexchange.h"
+#include "sensorclient.h"
 
 #include <functional>
 
@@ -19,6 +19,6 @@ struct SensorRunOutcome {
 // back and written, statistics, result and reason); the caller sets the
 // port, baud, operator and duration. `onStep` names each step as it starts,
 // for progress.
-SensorRunOutcome commissionSensor(SerialExchange &exchange, const CommissioningProfile &profile,
+SensorRunOutcome commissionSensor(SensorClient &client, const CommissioningProfile &profile,
                                   RunRecord &record,
                                   const std::function<void(const QString &)> &onStep = {});

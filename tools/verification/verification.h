@@ -4,7 +4,7 @@
 #pragma once
 
 #include "noisestatistics.h"
-#include "serialexchange.h"
+#include "sensorclient.h"
 
 #include <QDateTime>
 #include <QString>
@@ -21,15 +21,6 @@ struct VerifySettings {
     QString recordPath;     // CSV of every reading; empty for none
 };
 
-// The verify command as the command line gives it: the run, and the files
-// the verdict goes into.
-struct VerifyCommandOptions {
-    VerifySettings settings;
-    QString pdfPath; // the certificate; empty for none
-    QString svgPath; // the chart alone
-    QString pngPath;
-};
-
 struct TimedReading {
     QDateTime time; // UTC
     LevelSample sample;
@@ -42,21 +33,28 @@ struct Verdict {
 };
 
 struct VerifyOutcome {
-    int status = 0; // an ExitStatus: success on a pass, kExitFail on a fail
-    QString error;  // plain words when the readings could not all be taken
+    enum End {
+        Judged,       // every reading was taken: `verdict` stands
+        LineFailed,   // a reading failed as `line` says: no verdict
+        RecordFailed, // the record could not be written: no verdict
+    };
+    End end = Judged;
+    Outcome line;  // the failed reading's outcome, when the line failed
+    QString error; // plain words when the readings could not all be taken
     QVector<TimedReading> readings;
     NoiseStatistics statistics;
     Verdict verdict;
-    // True when every reading was taken and the verdict stands.
-    bool judged() const;
+    bool judged() const { return end == Judged; }
+    bool passed() const { return judged() && verdict.passed(); }
 };
 
 Verdict judge(const NoiseStatistics &statistics, const VerifySettings &settings);
 
 // Takes the readings, records and judges them. `onReading` sees each reading
 // as it arrives (for progress). A line that stops answering, a damaged reply
-// or a lost port ends the run with that command's status and no verdict.
-VerifyOutcome runVerify(SerialExchange &exchange, const VerifySettings &settings, uint8_t slave,
+// or a lost port ends the run with no verdict. Times are taken on the
+// client's line clock.
+VerifyOutcome runVerify(SensorClient &client, const VerifySettings &settings,
                         const std::function<void(const TimedReading &)> &onReading = {});
 
 // "PASS" or "FAIL" and the figures it was judged on, for standard output.
