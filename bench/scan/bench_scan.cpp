@@ -8,8 +8,8 @@
 //  - a lone sensor at each of the three rates, found by the query to
 //    address 0. Aim: under 1 s each.
 #include "commands.h"
-#include "replyframer.h"
-#include "scan.h"
+#include "modbus.h"
+#include "scanner.h"
 #include "serialline.h"
 #include "simprocess.h"
 
@@ -51,7 +51,7 @@ Timed timeScan(const QStringList &bus, const QStringList &options)
 double probeWireSeconds(int32_t baud)
 {
     const QByteArray request = serialNumberQuery(1);
-    const int reply = ReplyFramer::expectedModbusLength(request);
+    const int reply = modbus::expectedReplyLength(request);
     return (frameGapUs(baud) + (request.size() + reply) * characterUs(baud)) / 1e6;
 }
 

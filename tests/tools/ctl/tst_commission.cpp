@@ -1,5 +1,6 @@
 // ktr450ctl commission as a station runs it: the built program with several
 // simulators as fixtures, a real SQLite file and a real PostgreSQL server.
+#include "ctlprocess.h"
 #include "postgresserver.h"
 #include "resultsstore.h"
 #include "simprocess.h"
@@ -103,12 +104,9 @@ class Station
 // `ktr450ctl report` for `serial`: its exit status.
 int report(const QString &db, const QString &serial, const QString &pdf)
 {
-    QProcess process;
-    process.start(kCtl, {QStringLiteral("report"), QStringLiteral("--db"), db,
-                         QStringLiteral("--serial"), serial, QStringLiteral("--pdf"), pdf});
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return process.exitCode();
+    return runCtl({QStringLiteral("report"), QStringLiteral("--db"), db, QStringLiteral("--serial"),
+                   serial, QStringLiteral("--pdf"), pdf})
+        .status;
 }
 
 // What a terminal shows after `bytes`: enough of one to follow the cursor

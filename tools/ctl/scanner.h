@@ -6,9 +6,8 @@
 #pragma once
 
 #include "sensor.h"
-#include "serialexchange.h"
+#include "sensorclient.h"
 
-#include <QJsonObject>
 #include <QString>
 #include <QVector>
 #include <cstdint>
@@ -21,7 +20,7 @@
 constexpr int kDefaultScanMarginMs = 20;
 
 struct ScanSettings {
-    QVector<int32_t> bauds{9600, 4800, 2400};
+    QVector<qint32> bauds{9600, 4800, 2400};
     std::pair<uint8_t, uint8_t> addresses{1, modbus::kMaxSlaveAddress}; // first and last
     bool ownProtocol = false; // also ask for the identity in the sensor's own protocol
     bool all = false;         // scan every address even when a lone sensor answered 0
@@ -29,28 +28,24 @@ struct ScanSettings {
 };
 
 struct FoundSensor {
-    int32_t baud = 0;
+    qint32 baud = 0;
     int address = -1; // -1: in its own protocol, which has no addresses
     QString serial;
     QString version;
     bool ownProtocol() const { return address < 0; }
 };
 
-// One line of scan's output: "9600 1f modbus 2309-0451 17-6-11", with "-" as
-// the address of a sensor in its own protocol, or one JSON object.
-QString foundLine(const FoundSensor &sensor, bool json);
-
 // Where a scan is, for a progress line.
 struct ScanProgress {
-    int32_t baud = 0;
+    qint32 baud = 0;
     int address = 0; // 0: the query to address 0
     int found = 0;
     qint64 msLeft = 0;
 };
 
-// How long to wait for the reply to `request`, `replyLength` bytes long, at
-// `baud` once the request has left the wire.
-int scanTimeoutMs(int32_t baud, int replyLength, int marginMs);
+// How long to wait for a reply `replyLength` bytes long at `baud` once the
+// request has left the wire.
+int scanTimeoutMs(qint32 baud, int replyLength, int marginMs);
 
 struct ScanCallbacks {
     std::function<void(const FoundSensor &)> found;
@@ -58,15 +53,8 @@ struct ScanCallbacks {
     std::function<void(const ScanProgress &)> progress;
 };
 
-// Scans the line `port` through `exchange`, which it opens at each baud rate
+// Scans the line `port` through `client`, which it opens at each baud rate
 // in turn. Returns an exit status: 0 when a sensor was found, 3 when none
 // answered, 2 when the port cannot be opened or fails.
-int runScan(SerialExchange &exchange, const QString &port, const ScanSettings &settings,
+int runScan(SensorClient &client, const QString &port, const ScanSettings &settings,
             const ScanCallbacks &callbacks);
-
-// scan as ktr450ctl runs it: each sensor through `emitLine` as soon as it is
-// read, warnings through `emitError`, and a progress line on standard error
-// while it is a terminal.
-int runScanCommand(SerialExchange &exchange, const QString &port, const ScanSettings &settings,
-                   bool json, const std::function<void(const QString &)> &emitLine,
-                   const std::function<void(const QString &)> &emitError);

@@ -1,9 +1,11 @@
-#include "recordcertificate.h"
+#include "certificates.h"
 
+#include "exitstatus.h"
 #include "formats.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QSysInfo>
 #include <cmath>
 
 namespace {
@@ -54,7 +56,80 @@ NoiseStatistics statisticsFrom(const QJsonObject &json)
     return s;
 }
 
+// One read of the identity: false with `error` and `status` set when it
+// failed. A read that needed a retry waits for its late reply first.
+template <typename T>
+bool readInto(SensorClient &client, const Result<T> &result, const char *what, int &status,
+              QString &error)
+{
+    if (result.outcome.attempts >= 2 && result.outcome.kind != Outcome::PortFailure)
+        client.discardLateReply();
+    status = exitStatusFor(result.outcome);
+    if (result.ok())
+        return true;
+    error = QStringLiteral("cannot read the %1: %2")
+                .arg(QLatin1String(what), SensorLine::failure(result.outcome, false));
+    return false;
+}
+
 } // namespace
+
+int readSensorIdentity(SensorClient &client, SensorIdentity &identity, QString &error)
+{
+    int status = kExitSuccess;
+    identity.protocol = QStringLiteral("Modbus RTU");
+    const Result<uint32_t> serial = client.readSerialNumber();
+    if (!readInto(client, serial, "serial number", status, error))
+        return status;
+    identity.serial = identityText(serial.value);
+    const Result<FirmwareVersion> version = client.readVersion();
+    if (!readInto(client, version, "firmware version", status, error))
+        return status;
+    identity.version = firmwareVersionText(version.value);
+    const Result<uint8_t> address = client.readAddress();
+    if (!readInto(client, address, "address", status, error))
+        return status;
+    identity.address = QString::number(address.value, 16);
+    const Result<Calibration> calibration = client.readCalibration(0);
+    if (!readInto(client, calibration, "calibration", status, error))
+        return status;
+    identity.calibration =
+        QStringLiteral("%1 %2").arg(calibration.value.offset).arg(calibration.value.factor);
+    const Result<CalibrationParameters> params = client.readParameters();
+    if (!readInto(client, params, "calibration parameters", status, error))
+        return status;
+    identity.params = parametersText(params.value);
+    return status;
+}
+
+CertificateData certificateFor(const SensorIdentity &identity, const VerifySettings &settings,
+                               const VerifyOutcome &outcome, const QDateTime &now,
+                               const QString &toolVersion)
+{
+    CertificateData d;
+    d.serial = identity.serial;
+    d.firmware = identity.version;
+    d.address = identity.address;
+    d.protocol = identity.protocol;
+    d.calibration = identity.calibration;
+    d.params = identity.params;
+    d.reference = settings.reference;
+    d.tolerance = settings.tolerance;
+    d.hasMaxSpread = settings.hasMaxSpread;
+    d.maxSpread = settings.maxSpread;
+    d.statistics = outcome.statistics;
+    if (!outcome.readings.isEmpty()) {
+        const double start = outcome.readings.first().sample.seconds;
+        for (const TimedReading &r : outcome.readings)
+            d.readings << LevelSample{r.sample.seconds - start, r.sample.level};
+    }
+    d.passed = outcome.passed();
+    d.utc = now.toUTC();
+    d.local = now.toLocalTime();
+    d.hostName = QSysInfo::machineHostName();
+    d.toolVersion = toolVersion;
+    return d;
+}
 
 std::optional<CertificateData> certificateFromRecord(const RunRecord &record, QString &error)
 {
