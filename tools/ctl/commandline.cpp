@@ -1,8 +1,10 @@
 #include "commandline.h"
 
 #include "ctlcommands.h"
+#include "databaseurl.h"
 #include "exitstatus.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -240,13 +242,12 @@ QString leftoverError(const CLI::App &root, const Invocation &inv)
 // The option a word names, in the line's options or any command's.
 const CLI::Option *optionNamed(const CLI::App &root, const std::string &name)
 {
-    if (const CLI::Option *option = root.get_option_no_throw(name))
-        return option;
-    for (const CLI::App *sub : root.get_subcommands({})) {
-        if (const CLI::Option *option = sub->get_option_no_throw(name))
-            return option;
-    }
-    return nullptr;
+    std::vector<const CLI::App *> apps = root.get_subcommands({});
+    apps.insert(apps.begin(), &root);
+    const auto owner = std::find_if(apps.cbegin(), apps.cend(), [&name](const CLI::App *app) {
+        return app->get_option_no_throw(name) != nullptr;
+    });
+    return owner == apps.cend() ? nullptr : (*owner)->get_option_no_throw(name);
 }
 
 // A flag given a value, or an option given none: found in the words
@@ -360,6 +361,13 @@ Checked<QString> keptIf(const QString &text, const QString &problem)
     out.value = text;
     out.error = problem;
     return out;
+}
+
+CLI::Option *addDatabase(CLI::App &sub, QString &url)
+{
+    return addValue(sub, "--db", "URL", "results database", url, [](const QString &text) {
+        return keptIf(text, parseDatabaseUrl(text).error);
+    });
 }
 
 QString wrongCount(const QString &usage)

@@ -86,6 +86,9 @@ Checked<QString> checkPort(const QString &text);
 Checked<QString> checkFileName(const QString &text);
 Checked<QString> keptIf(const QString &text, const QString &problem);
 
+// --db URL: the results database, sqlite:PATH or postgresql://...
+CLI::Option *addDatabase(CLI::App &sub, QString &url);
+
 // The usage error for a wrong number of arguments to the chosen command.
 QString wrongCount(const QString &usage);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "commandline.h"
+#include "databaseurl.h"
 #include "exitstatus.h"
 #include "historyfilter.h"
 #include "registercodec.h"
@@ -80,7 +81,7 @@ void addVerifyCommand(CLI::App &root, Invocation &inv);
 void addScanCommand(CLI::App &root, Invocation &inv);
 
 struct HistoryOptions {
-    QString databaseUrl; // empty: the default SQLite file
+    QString databaseUrl = QLatin1String(kDefaultDatabaseUrl);
     HistoryFilter filter;
     bool csv = false;
 };
@@ -89,14 +90,14 @@ void addHistoryCommand(CLI::App &root, Invocation &inv);
 struct CommissionOptions {
     QString profilePath;
     QStringList ports;   // with the --port of the line, if any, first
-    QString databaseUrl; // empty: the default SQLite file
+    QString databaseUrl = QLatin1String(kDefaultDatabaseUrl);
     QString operatorName;
     bool once = false;
 };
 void addCommissionCommand(CLI::App &root, Invocation &inv);
 
 struct ReportOptions {
-    QString databaseUrl; // empty: the default SQLite file
+    QString databaseUrl = QLatin1String(kDefaultDatabaseUrl);
     QString serialNumber;
     QString pdfPath;
 };

@@ -19,8 +19,7 @@ int runCommission(Session &session, const CommissionOptions &options)
                       .arg(options.profilePath, profile.errorMessage()));
         return kExitUsage;
     }
-    const DatabaseUrlOutcome url = parseDatabaseUrl(
-        options.databaseUrl.isEmpty() ? QLatin1String(kDefaultDatabaseUrl) : options.databaseUrl);
+    const DatabaseUrlOutcome url = parseDatabaseUrl(options.databaseUrl);
     if (!url.ok()) {
         out.error(url.error);
         return kExitUsage;
@@ -102,9 +101,7 @@ void addCommissionCommand(CLI::App &root, Invocation &inv)
            "a fixture's serial port; one --port per fixture")
         ->type_name("NAME")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    cli::addValue(
-        *sub, "--db", "URL", "results database", options->databaseUrl,
-        [](const QString &text) { return cli::keptIf(text, parseDatabaseUrl(text).error); });
+    cli::addDatabase(*sub, options->databaseUrl);
     cli::addValue(*sub, "--operator", "NAME", "who runs the station, for the records",
                   options->operatorName,
                   [](const QString &text) { return cli::keptIf(text, QString()); });

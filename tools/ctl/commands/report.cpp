@@ -48,9 +48,7 @@ void addReportCommand(CLI::App &root, Invocation &inv)
         "                                                     certificate of 2309-0451 "
         "(...) written to 2309-0451.pdf");
     const auto options = std::make_shared<ReportOptions>();
-    cli::addValue(
-        *sub, "--db", "URL", "results database", options->databaseUrl,
-        [](const QString &text) { return cli::keptIf(text, parseDatabaseUrl(text).error); });
+    cli::addDatabase(*sub, options->databaseUrl);
     cli::addValue(*sub, "--serial", "S", "the sensor's serial number", options->serialNumber,
                   [](const QString &text) {
                       return cli::keptIf(
