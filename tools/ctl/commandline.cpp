@@ -365,9 +365,8 @@ Checked<QString> keptIf(const QString &text, const QString &problem)
 
 CLI::Option *addDatabase(CLI::App &sub, QString &url)
 {
-    return addValue(sub, "--db", "URL", "results database", url, [](const QString &text) {
-        return keptIf(text, parseDatabaseUrl(text).error);
-    });
+    return addValue(sub, "--db", "URL", "results database", url,
+                    [](const QString &text) { return keptIf(text, parseDatabaseUrl(text).error); });
 }
 
 QString wrongCount(const QString &usage)

@@ -89,7 +89,7 @@ void addHistoryCommand(CLI::App &root, Invocation &inv);
 
 struct CommissionOptions {
     QString profilePath;
-    QStringList ports;   // with the --port of the line, if any, first
+    QStringList ports; // with the --port of the line, if any, first
     QString databaseUrl = QLatin1String(kDefaultDatabaseUrl);
     QString operatorName;
     bool once = false;
