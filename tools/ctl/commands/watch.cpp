@@ -43,9 +43,9 @@ void printStatistics(Output &out, const QVector<LevelSample> &samples)
 // for; each line as soon as it is known, each failure on standard error.
 int runWatch(Session &session, const WatchOptions &options)
 {
-    if (session.stopOnSignals)
-        session.stopOnSignals();
     return SensorLine::run(session, [&options, &session](SensorLine &line) {
+        if (session.stopOnSignals)
+            session.stopOnSignals();
         Output &out = session.out;
         QElapsedTimer clock;
         clock.start();
