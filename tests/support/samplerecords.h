@@ -1,4 +1,5 @@
-// Run records for the results tests, each different in every field.
+// Run records for the results tests, each different in every field, and a
+// commissioning profile that sets everything.
 #pragma once
 
 #include "runrecord.h"
@@ -29,4 +30,19 @@ inline RunRecord sampleRecord(const QString &serial, RunVerdict result, const QD
                                                                 "not modbus");
     record.durationMs = 4321;
     return record;
+}
+
+// Every setting, and a verification of `seconds` that a steady 94 dB passes.
+inline QString fullProfile(int seconds)
+{
+    return QStringLiteral(R"({
+    // written by the test
+    "address": "1f",
+    "calibration": [ { "range": 0, "offset": -3, "factor": 128 },
+                     { "range": 2, "offset": 7, "factor": 90 } ],
+    "parameters": { "A": 1.25, "B": 0, "C": -0.5 },
+    "protocol": "modbus",
+    "verification": { "reference_db": 94.0, "tolerance_db": 0.5, "duration_s": %1 }
+})")
+        .arg(seconds);
 }

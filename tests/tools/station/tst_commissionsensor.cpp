@@ -3,21 +3,9 @@
 // when the sensor takes every setting, refuses one, or is pulled out.
 #include "commissionsensor.h"
 #include "fakesensor.h"
+#include "samplerecords.h"
 
 #include <QtTest>
-
-namespace {
-
-const char *const kFullProfile = R"({
-    "address": "1f",
-    "calibration": [ { "range": 0, "offset": -3, "factor": 128 },
-                     { "range": 2, "offset": 7, "factor": 90 } ],
-    "parameters": { "A": 1.25, "B": 0, "C": -0.5 },
-    "protocol": "modbus",
-    "verification": { "reference_db": 94.0, "tolerance_db": 0.5, "duration_s": 1 }
-})";
-
-} // namespace
 
 class CommissionSensorTest : public QObject
 {
@@ -64,7 +52,7 @@ void CommissionSensorTest::recordSaysWhatTheSensorDid()
     SensorClient client(line);
     QString error;
     QVERIFY(client.open(QStringLiteral("fake"), 9600, error));
-    const ProfileOutcome profile = parseProfile(kFullProfile);
+    const ProfileOutcome profile = parseProfile(fullProfile(1).toUtf8());
     QVERIFY(profile.ok());
 
     RunRecord record = newRunRecord();
