@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Static analysis of the project's own code (app/, protocol/, tools/) with
+# Static analysis of the project's own code (app/, protocol/, sensorclient/, tools/) with
 # Debian's cppcheck, using the compile commands of a configured and built
 # build directory (its generated headers, such as ui_mainwindow.h, must exist).
 #   .ci/cppcheck.sh BUILD_DIR
@@ -27,7 +27,7 @@ if(count GREATER 0)
   math(EXPR last "${count} - 1")
   foreach(i RANGE ${last})
     string(JSON file GET "${json}" ${i} file)
-    foreach(dir app protocol tools)
+    foreach(dir app protocol sensorclient tools)
       string(FIND "${file}" "${src}/${dir}/" at)
       if(at EQUAL 0)
         string(JSON entry GET "${json}" ${i})
@@ -45,7 +45,7 @@ EOF
 cmake -Din="$build/compile_commands.json" -Dout="$work/compile_commands.json" -Dsrc="$src" \
       -P "$work/filter.cmake"
 if ! grep -q '"file"' "$work/compile_commands.json"; then
-    echo "cppcheck.sh: no sources of app/, protocol/ or tools/ in $build/compile_commands.json" >&2
+    echo "cppcheck.sh: no sources of app/, protocol/, sensorclient/ or tools/ in $build/compile_commands.json" >&2
     exit 2
 fi
 
@@ -63,7 +63,7 @@ args=(
     --quiet
     --template='{file}:{line}:{column}: {severity}: {message} [{id}]'
 )
-echo "$(cppcheck --version) over app/ protocol/ tools/" >&2
+echo "$(cppcheck --version) over app/ protocol/ sensorclient/ tools/" >&2
 if cppcheck "${args[@]}"; then
     echo "cppcheck: no findings" >&2
 else

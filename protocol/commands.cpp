@@ -2,6 +2,7 @@
 
 #include "frame.h"
 #include "modbus.h"
+#include "registercodec.h"
 #include "sensor.h"
 
 QByteArray readRequest(const RegisterRead &read, uint8_t slave)
@@ -80,11 +81,7 @@ QByteArray calibrateReadRequest(int rangeIndex, uint8_t slave)
 
 QVector<uint16_t> calibrationRegisters(int offset, int factor)
 {
-    // The magnitude is taken in unsigned arithmetic, so the most negative
-    // offset has a defined magnitude too (its low 8 bits are 00).
-    const uint32_t magnitude = offset < 0 ? 0u - uint32_t(offset) : uint32_t(offset);
-    const uint16_t sign = offset > 0 ? 0x01 : 0x00;
-    return {uint16_t((sign << 8) | (magnitude & 0xFF)), uint16_t(uint32_t(factor) & 0xFF)};
+    return encodeCalibration({offset, factor});
 }
 
 QByteArray calibrateWriteRequest(int rangeIndex, int offset, int factor, uint8_t slave)
@@ -95,12 +92,7 @@ QByteArray calibrateWriteRequest(int rangeIndex, int offset, int factor, uint8_t
 
 QVector<uint16_t> caliParamRegisters(int32_t a, int32_t b, int32_t c)
 {
-    QVector<uint16_t> registers;
-    for (int32_t value : {a, b, c}) {
-        registers.append(uint16_t(uint32_t(value) >> 16));
-        registers.append(uint16_t(uint32_t(value) & 0xFFFF));
-    }
-    return registers;
+    return encodeCaliParams({a, b, c});
 }
 
 QByteArray setCaliParamRequest(int32_t a, int32_t b, int32_t c, uint8_t slave)
@@ -120,9 +112,7 @@ QByteArray ownVersionQuery()
 
 QByteArray ownSetIdentityRequest(const std::array<uint8_t, 4> &id)
 {
-    return ownFrame(own::kSetIdentity,
-                    {{own::kIdentityOffset,
-                      QByteArray(reinterpret_cast<const char *>(id.data()), int(id.size()))}});
+    return ownIdentityFrame(own::kSetIdentity, bigEndian32(id.data()));
 }
 
 QByteArray ownCaliParamQuery()
@@ -133,10 +123,5 @@ QByteArray ownCaliParamQuery()
 
 QByteArray ownSetCaliParamRequest(int32_t a, int32_t b, int32_t c)
 {
-    QByteArray params;
-    for (int32_t value : {a, b, c})
-        appendBigEndian32(params, uint32_t(value));
-    return ownFrame(own::kWriteCaliParam,
-                    {{own::kSelectorOffset, QByteArray(1, char(own::kCaliParamSelector))},
-                     {own::kCaliParamOffset, params}});
+    return ownCaliParamFrame(own::kWriteCaliParam, {a, b, c});
 }

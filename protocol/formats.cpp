@@ -31,6 +31,13 @@ QString exactHundredthsText(int32_t hundredths)
     return value < 0 ? QLatin1Char('-') + text : text;
 }
 
+QString parametersText(const CalibrationParameters &params)
+{
+    return QStringLiteral("%1 %2 %3")
+        .arg(exactHundredthsText(params.a), exactHundredthsText(params.b),
+             exactHundredthsText(params.c));
+}
+
 QString identityText(const uint8_t *bytes)
 {
     return hexPair(bytes[0]) + hexPair(bytes[1]) + QLatin1Char('-') + hexPair(bytes[2]) +
@@ -44,30 +51,23 @@ QString identityText(uint32_t identity)
     return identityText(bytes);
 }
 
-namespace {
-
-QString signedDecimal(uint8_t byte)
+QString firmwareVersionText(const FirmwareVersion &version)
 {
-    return QString::number(int(int8_t(byte)));
+    return QStringLiteral("%1-%2-%3").arg(version.major).arg(version.minor).arg(version.patch);
 }
-
-} // namespace
 
 QString modbusVersionText(uint16_t versionRegister)
 {
-    const uint8_t high = uint8_t(versionRegister >> 8);
-    return QString::number((high >> 4) + 16) + QLatin1Char('-') + QString::number(high & 0x0F) +
-           QLatin1Char('-') + signedDecimal(uint8_t(versionRegister));
+    const uint8_t data[2] = {uint8_t(versionRegister >> 8), uint8_t(versionRegister)};
+    return firmwareVersionText(decodeVersion(data));
 }
 
 QString ownVersionText(const uint8_t *bytes)
 {
-    return signedDecimal(bytes[0]) + QLatin1Char('-') + signedDecimal(bytes[1]) + QLatin1Char('-') +
-           signedDecimal(bytes[2]);
+    return firmwareVersionText(ownVersionAt(bytes));
 }
 
 QString zeroOffsetText(uint8_t signByte, uint8_t magnitude)
 {
-    const int value = signByte == 0x00 ? -int(magnitude) : int(magnitude);
-    return QString::number(value);
+    return QString::number(calibrationOffset(signByte, magnitude));
 }

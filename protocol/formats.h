@@ -2,6 +2,8 @@
 // ktr450ctl and the simulator alike.
 #pragma once
 
+#include "registercodec.h"
+
 #include <QString>
 #include <cstdint>
 
@@ -16,11 +18,14 @@ QString realHundredthsText(int32_t hundredths);
 // Hundredths exactly, without trailing zeros: 150 gives 1.5, -100 gives -1,
 // 2147483647 gives 21474836.47.
 QString exactHundredthsText(int32_t hundredths);
+// Parameters A, B and C exactly, separated by blanks: 1.5 -1 0.
+QString parametersText(const CalibrationParameters &params);
 // Four identity bytes as two groups of hex pairs: 12ab-00ff.
 QString identityText(const uint8_t *bytes);
 QString identityText(uint32_t identity);
-// The version register: the high four bits plus 16, the next four, then the
-// low byte signed: 0x160B gives 17-6-11.
+// A version as major-minor-patch: 17-6-11.
+QString firmwareVersionText(const FirmwareVersion &version);
+// The version register (see decodeVersion): 0x160B gives 17-6-11.
 QString modbusVersionText(uint16_t versionRegister);
 // The own protocol's three signed version bytes: 11 06 07 gives 17-6-7.
 QString ownVersionText(const uint8_t *bytes);

@@ -111,13 +111,47 @@ int replyLength(const QByteArray &head)
     case kReadInput:
         if (head.size() <= kByteCountOffset)
             return 0;
-        return kReadReplyHeaderSize + uint8_t(head[kByteCountOffset]) + kCrcSize;
+        return readReplySize(uint8_t(head[kByteCountOffset]));
     case kWriteSingle:
     case kWriteMultiple:
         return kWriteEchoSize;
     default:
         return -1;
     }
+}
+
+int expectedReplyLength(const QByteArray &request)
+{
+    if (request.size() < kCountOffset + 2)
+        return -1;
+    switch (uint8_t(request[kFunctionOffset])) {
+    case kReadHolding:
+    case kReadInput:
+        return readReplySize(
+            2 * bigEndian16(reinterpret_cast<const uint8_t *>(request.constData()) + kCountOffset));
+    case kWriteSingle:
+    case kWriteMultiple:
+        return kWriteEchoSize;
+    default:
+        return -1;
+    }
+}
+
+bool answersRequest(const QByteArray &request, const QByteArray &reply)
+{
+    if (request.size() <= kFunctionOffset || reply.size() <= kFunctionOffset)
+        return false;
+    const uint8_t function = uint8_t(request[kFunctionOffset]);
+    const uint8_t replied = uint8_t(reply[kFunctionOffset]);
+    if (replied == (function | kExceptionBit))
+        return reply.size() == kExceptionReplySize;
+    if (replied != function || reply.size() != expectedReplyLength(request))
+        return false;
+    if (function == kReadHolding || function == kReadInput)
+        return true;
+    // The echo repeats the request after its address up to the CRC.
+    constexpr int kEchoed = kWriteEchoSize - kCrcSize - kFunctionOffset;
+    return reply.mid(kFunctionOffset, kEchoed) == request.mid(kFunctionOffset, kEchoed);
 }
 
 const char *exceptionText(uint8_t exceptionCode)

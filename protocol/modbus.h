@@ -31,6 +31,12 @@ constexpr int kByteCountOffset = 2;
 constexpr int kExceptionCodeOffset = 2;
 constexpr int kReplyDataOffset = kReadReplyHeaderSize;
 
+// A read reply carrying `byteCount` data bytes.
+constexpr int readReplySize(int byteCount)
+{
+    return kReadReplyHeaderSize + byteCount + kCrcSize;
+}
+
 QByteArray readRequest(uint8_t slave, uint8_t function, uint16_t firstRegister, uint16_t count);
 QByteArray writeSingleRequest(uint8_t slave, uint16_t registerNumber, uint16_t value);
 QByteArray writeMultipleRequest(uint8_t slave, uint16_t firstRegister,
@@ -47,6 +53,15 @@ QByteArray exceptionReply(uint8_t slave, uint8_t function, uint8_t exceptionCode
 // function code is not one this sensor speaks.
 int requestLength(const QByteArray &head);
 int replyLength(const QByteArray &head);
+// How long the reply to `request`, a read or write request, is unless it is
+// an exception; -1 for a request too short to say or of another function.
+int expectedReplyLength(const QByteArray &request);
+
+// Whether `reply`, a whole frame with a good CRC, answers `request`: an
+// exception to its function, a read reply with the byte count asked for, or
+// a write echo that repeats the request. The slave address is not compared:
+// a sensor asked at address 0 answers from 0 or from its own address.
+bool answersRequest(const QByteArray &request, const QByteArray &reply);
 
 // A plain-words name of an exception code ("illegal data address").
 const char *exceptionText(uint8_t exceptionCode);

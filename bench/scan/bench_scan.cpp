@@ -8,14 +8,14 @@
 //  - a lone sensor at each of the three rates, found by the query to
 //    address 0. Aim: under 1 s each.
 #include "commands.h"
-#include "replyframer.h"
-#include "scan.h"
+#include "ctlprocess.h"
+#include "modbus.h"
+#include "scanner.h"
 #include "serialline.h"
 #include "simprocess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTextStream>
 
 namespace {
@@ -34,16 +34,14 @@ Timed timeScan(const QStringList &bus, const QStringList &options)
         bus);
     if (!sim.waitForPath())
         return timed;
-    QProcess ctl;
     QElapsedTimer clock;
     clock.start();
-    ctl.start(QStringLiteral(KTR450CTL_PATH),
-              QStringList{QStringLiteral("--port"), sim.path(), QStringLiteral("scan")} + options);
-    while (!ctl.waitForFinished(10))
-        QCoreApplication::processEvents();
+    const CtlRun run = runCtl(
+        QStringList{QStringLiteral("--port"), sim.path(), QStringLiteral("scan")} + options,
+        [] { QCoreApplication::processEvents(); }, 600000);
     timed.seconds = clock.nsecsElapsed() / 1e9;
-    timed.ok = ctl.exitStatus() == QProcess::NormalExit && ctl.exitCode() == 0;
-    timed.sensors = ctl.readAllStandardOutput().count('\n');
+    timed.ok = run.status == 0;
+    timed.sensors = run.lines().size();
     return timed;
 }
 
@@ -51,7 +49,7 @@ Timed timeScan(const QStringList &bus, const QStringList &options)
 double probeWireSeconds(int32_t baud)
 {
     const QByteArray request = serialNumberQuery(1);
-    const int reply = ReplyFramer::expectedModbusLength(request);
+    const int reply = modbus::expectedReplyLength(request);
     return (frameGapUs(baud) + (request.size() + reply) * characterUs(baud)) / 1e6;
 }
 

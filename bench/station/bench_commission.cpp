@@ -4,13 +4,13 @@
 // for removal is left out). Each sensor's time is set against the wire time
 // of its transactions, taken from the simulator's log: every byte at ten bit
 // times plus the silence before each frame.
+#include "ctlprocess.h"
 #include "resultsstore.h"
 #include "serialline.h"
 #include "simprocess.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <memory>
@@ -84,10 +84,9 @@ bool runRound(int fixtures, Round &round)
             return false;
         arguments << QStringLiteral("--port") << sims.back()->path();
     }
-    QProcess station;
-    station.setWorkingDirectory(dir.path());
-    station.start(QStringLiteral(KTR450CTL_PATH), arguments);
-    if (!station.waitForFinished(120000) || station.exitCode() != 0)
+    if (runCtl(
+            arguments, [] {}, 120000, dir.path())
+            .status != 0)
         return false;
 
     StoreOptions options;

@@ -9,13 +9,13 @@
 // paced reply is complete once its last byte starts), as in ktr450ctl-bench.
 #include "certificate.h"
 #include "certificatechart.h"
+#include "certificates.h"
 #include "modbus.h"
 #include "sensor.h"
-#include "sensoridentity.h"
 #include "serialline.h"
+#include "serialtransport.h"
 #include "simprocess.h"
-#include "verify.h"
-#include "verifycertificate.h"
+#include "verification.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -98,17 +98,18 @@ int main(int argc, char *argv[])
                         QStringLiteral("--drift"), QStringLiteral("0.3"), QStringLiteral("--seed"),
                         QStringLiteral("1"), QStringLiteral("--reply-delay"),
                         QString::number(requestMs)});
-        SerialExchange exchange;
+        SerialTransport line;
+        SensorClient client(line);
         QString error;
-        if (!sim.waitForPath() || !exchange.open(sim.path(), baud, error)) {
+        if (!sim.waitForPath() || !client.open(sim.path(), baud, error)) {
             out << "cannot reach the simulator: " << error << "\n";
             return 1;
         }
-        if (readSensorIdentity(exchange, modbus::kToolSlaveAddress, identity, error) != 0) {
+        if (readSensorIdentity(client, identity, error) != 0) {
             out << error << "\n";
             return 1;
         }
-        lastRun = runVerify(exchange, settings, modbus::kToolSlaveAddress);
+        lastRun = runVerify(client, settings);
         const double perSecond =
             lastRun.statistics.durationSeconds > 0
                 ? (lastRun.statistics.count - 1) / lastRun.statistics.durationSeconds

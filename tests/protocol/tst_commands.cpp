@@ -1,4 +1,5 @@
 // Every request the tool sends, byte for byte.
+#include "bytes.h"
 #include "commands.h"
 #include "frame.h"
 #include "modbus.h"
@@ -11,11 +12,6 @@
 #include <limits>
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
 
 constexpr int32_t kOutOfRange = std::numeric_limits<int32_t>::min(); // 80 00 00 00
 
@@ -271,6 +267,14 @@ void TstCommands::replySizedFromItsHead()
     QCOMPARE(modbus::replyLength(hex("00 05")), -1);
     QCOMPARE(modbus::replyLength(hex("00 2B 0E")), -1);
     QCOMPARE(modbus::replyLength(hex("AA A6")), -1); // an own-protocol frame is no exception
+
+    // The same from the request the reply answers: every register asked for
+    // counts, also past the 127 a byte count could carry.
+    QCOMPARE(modbus::expectedReplyLength(serialNumberQuery()), 9);
+    QCOMPARE(modbus::expectedReplyLength(modbus::readRequest(0, modbus::kReadHolding, 0, 128)),
+             3 + 256 + 2);
+    QCOMPARE(modbus::expectedReplyLength(setDeviceAddrRequest(2)), 8);
+    QCOMPARE(modbus::expectedReplyLength(hex("00 03 00")), -1);
 }
 
 void TstCommands::everyExceptionCodeHasAName()

@@ -1,5 +1,6 @@
 // Wire basics: the two integrity codes, hex text, own-protocol frame layout
 // and big-endian packing.
+#include "bytes.h"
 #include "frame.h"
 
 #include <QtTest>
@@ -7,11 +8,6 @@
 #include <vector>
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
 
 const uint8_t *raw(const QByteArray &bytes)
 {

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "optionvalues.h"
+
 #include "commands.h"
 #include "sensor.h"
 
@@ -93,68 +95,6 @@ const char *const kEpilogue =
     "Exit status: 0 after an interrupt or \"quit\"; 1 when the pseudo-terminal,\n"
     "the port or the link cannot be set up, or the port fails; 2 on a bad option.\n";
 
-bool parseInt(const QString &text, qint64 low, qint64 high, qint64 &value)
-{
-    bool ok = false;
-    value = text.trimmed().toLongLong(&ok, 0);
-    return ok && value >= low && value <= high;
-}
-
-bool parseReal(const QString &text, double low, double high, double &value)
-{
-    bool ok = false;
-    value = text.trimmed().toDouble(&ok);
-    return ok && std::isfinite(value) && value >= low && value <= high;
-}
-
-bool parseHundredths(const QString &text, int32_t &value)
-{
-    double real = 0;
-    if (!parseReal(text, -21474836.48, 21474836.47, real))
-        return false;
-    value = int32_t(std::llround(real * 100.0));
-    return true;
-}
-
-} // namespace
-
-bool parseDecibels(const QString &text, int &tenths)
-{
-    double decibels = 0;
-    if (!parseReal(text, 0.0, 6553.5, decibels))
-        return false;
-    tenths = int(std::lround(decibels * 10.0));
-    return true;
-}
-
-bool parseFirmware(const QString &text, FirmwareVersion &version)
-{
-    static const QRegularExpression form(QStringLiteral("^(\\d+)[.-](\\d+)[.-](-?\\d+)$"));
-    const QRegularExpressionMatch match = form.match(text.trimmed());
-    if (!match.hasMatch())
-        return false;
-    const int major = match.captured(1).toInt();
-    const int minor = match.captured(2).toInt();
-    const int patch = match.captured(3).toInt();
-    if (major < 16 || major > 31 || minor < 0 || minor > 15 || patch < -128 || patch > 127)
-        return false;
-    version = {major, minor, patch};
-    return true;
-}
-
-bool parseSerialNumber(const QString &text, uint32_t &serialNumber)
-{
-    QString digits = text.trimmed();
-    digits.remove(QLatin1Char('-'));
-    if (digits.isEmpty() || digits.size() > 8)
-        return false;
-    bool ok = false;
-    serialNumber = digits.toUInt(&ok, 16);
-    return ok;
-}
-
-namespace {
-
 // One option of the command line: how it is shown, the text it has when not
 // given, and how its text is read into SimOptions (false: refused).
 struct SimOption {
@@ -164,64 +104,6 @@ struct SimOption {
     const char *defaultValue; // nullptr: read only when given
     bool (*read)(const QString &text, SimOptions &options);
 };
-
-bool readCalibration(const QString &text, SimOptions &options)
-{
-    const QStringList texts = text.split(QLatin1Char(','));
-    qint64 offset = 0;
-    qint64 factor = 0;
-    if (texts.size() != 2 || !parseInt(texts[0], -255, 255, offset) ||
-        !parseInt(texts[1], 0, 255, factor))
-        return false;
-    const QVector<uint16_t> pair = calibrationRegisters(int(offset), int(factor));
-    for (size_t range = 0; range < 3; ++range) {
-        options.config.calibration[2 * range] = pair[0];
-        options.config.calibration[2 * range + 1] = pair[1];
-    }
-    return true;
-}
-
-bool readParams(const QString &text, SimOptions &options)
-{
-    const QStringList texts = text.split(QLatin1Char(','));
-    if (texts.size() != 3)
-        return false;
-    for (int i = 0; i < 3; ++i) {
-        if (!parseHundredths(texts[i], options.config.caliParams[size_t(i)]))
-            return false;
-    }
-    return true;
-}
-
-// Reads a whole number from `low` to `high` into `target`.
-template <qint64 low, qint64 high, typename T> bool readInt(const QString &text, T &target)
-{
-    qint64 value = 0;
-    if (!parseInt(text, low, high, value))
-        return false;
-    target = T(value);
-    return true;
-}
-
-bool readProbability(const QString &text, double &target)
-{
-    return parseReal(text, 0.0, 1.0, target);
-}
-
-// Hexadecimal Modbus addresses, comma-separated, each 1 to f7 and given once.
-bool readBusAddresses(const QString &text, SimOptions &o)
-{
-    o.busAddresses.clear();
-    for (const QString &word : text.split(QLatin1Char(','))) {
-        bool ok = false;
-        const uint value = word.trimmed().toUInt(&ok, 16);
-        if (!ok || value < 1 || value > modbus::kMaxSlaveAddress ||
-            o.busAddresses.contains(uint8_t(value)))
-            return false;
-        o.busAddresses << uint8_t(value);
-    }
-    return !o.busAddresses.isEmpty();
-}
 
 const SimOption kOptions[] = {
     {"link", "PATH",
@@ -374,31 +256,6 @@ struct Declared {
     std::array<std::string, kOptionCount> text;
     std::vector<std::string> sensors;
 };
-
-// ADDR,SERIAL,PROTOCOL,BAUD[,FIRMWARE], e.g. 1f,2309-0452,own,4800; the rest
-// of the settings from the other options.
-bool readSensor(const QString &text, const SimOptions &options, BusSensor &sensor)
-{
-    const QStringList fields = text.split(QLatin1Char(','));
-    if (fields.size() != 4 && fields.size() != 5)
-        return false;
-    sensor.config = options.config;
-    bool ok = false;
-    const uint address = fields[0].trimmed().toUInt(&ok, 16);
-    if (!ok || address < 1 || address > modbus::kMaxSlaveAddress)
-        return false;
-    sensor.config.address = uint8_t(address);
-    if (!parseSerialNumber(fields[1], sensor.config.serialNumber))
-        return false;
-    const QString protocol = fields[2].trimmed();
-    if (protocol != QLatin1String("modbus") && protocol != QLatin1String("own"))
-        return false;
-    sensor.config.ownProtocol = protocol == QLatin1String("own");
-    sensor.baud = fields[3].trimmed().toInt(&ok);
-    if (!ok || sensor.baud < 50 || sensor.baud > 4000000)
-        return false;
-    return fields.size() == 4 || parseFirmware(fields[4], sensor.config.version);
-}
 
 // The sensors of a bus, from --sensor or --bus; empty without either.
 QString makeBus(const Declared &declared, SimOptions &options)

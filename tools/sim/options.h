@@ -2,6 +2,7 @@
 // settings, and how realistic the line is.
 #pragma once
 
+#include "optionvalues.h"
 #include "replysender.h"
 #include "sensormodel.h"
 
@@ -35,8 +36,3 @@ struct SimOptions {
 // set to an error; with `helpRequested` set, `message` holds the help text.
 bool parseSimOptions(const QStringList &arguments, SimOptions &options, QString &message,
                      bool &helpRequested);
-
-// Value readers for the options, also used by the control commands.
-bool parseDecibels(const QString &text, int &tenths);
-bool parseFirmware(const QString &text, FirmwareVersion &version);
-bool parseSerialNumber(const QString &text, uint32_t &serialNumber);

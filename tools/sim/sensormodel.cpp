@@ -1,11 +1,11 @@
 #include "sensormodel.h"
 
-#include "commands.h"
 #include "frame.h"
 #include "modbus.h"
 #include "sensor.h"
 
 #include <QVector>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -154,65 +154,36 @@ SensorModel::Answer SensorModel::readRegisters(const QByteArray &request)
         function == modbus::kReadInput ||
         (first < reg::kOrigin + reads::kOrigin.count && first + count > reg::kOrigin);
     const int noise = showsNoise ? sampleNoise() : 0;
+    const QVector<Block> blocks = function == modbus::kReadInput
+                                      ? QVector<Block>{{reg::kNoise, encodeNoise(uint16_t(noise))}}
+                                      : holdingRegisters(noise);
     QVector<uint16_t> values;
     for (int i = 0; i < count; ++i) {
-        uint16_t value = 0;
-        if (first + i > 0xFFFF || !readRegister(function, uint16_t(first + i), noise, value))
+        const int at = first + i;
+        const auto block = std::find_if(blocks.cbegin(), blocks.cend(), [at](const Block &b) {
+            return at >= b.first && at < b.first + b.words.size();
+        });
+        if (block == blocks.cend())
             return {modbus::exceptionReply(slave, function, modbus::kIllegalDataAddress),
                     exceptionNote(modbus::kIllegalDataAddress)};
-        values.append(value);
+        values.append(block->words[at - block->first]);
     }
     return {modbus::readReply(slave, function, values), QString()};
 }
 
-bool SensorModel::readRegister(uint8_t function, uint16_t reg, int noise, uint16_t &value) const
+// The holding registers, each block as its read of the register table
+// decodes it; `noise` is the reading the origin block shows.
+QVector<SensorModel::Block> SensorModel::holdingRegisters(int noise) const
 {
-    if (function == modbus::kReadInput) {
-        if (reg != reg::kNoise)
-            return false;
-        value = uint16_t(noise);
-        return true;
-    }
-    const uint32_t origin = originFromNoise(noise);
-    switch (reg) {
-    case reg::kSerialNumber:
-        value = uint16_t(config_.serialNumber >> 16);
-        return true;
-    case reg::kSerialNumber + 1:
-        value = uint16_t(config_.serialNumber & 0xFFFF);
-        return true;
-    case reg::kVersion:
-        value = uint16_t((((config_.version.major - 16) & 0x0F) << 12) |
-                         ((config_.version.minor & 0x0F) << 8) | uint8_t(config_.version.patch));
-        return true;
-    case reg::kDeviceAddr:
-        value = config_.address;
-        return true;
-    case reg::kOrigin:
-        value = uint16_t(origin >> 16);
-        return true;
-    case reg::kOrigin + 1:
-        value = uint16_t(origin & 0xFFFF);
-        return true;
-    case reg::kOrigin + 2:
-        value = uint16_t(noise);
-        return true;
-    case reg::kProtocolSelect:
-        value = config_.ownProtocol ? reg::kSelectOwnProtocol : reg::kSelectModbus;
-        return true;
-    default:
-        break;
-    }
-    if (isCaliParamRegister(reg)) {
-        const std::array<int32_t, 3> &params = config_.caliParams;
-        value = caliParamRegisters(params[0], params[1], params[2])[reg - reg::kCaliParam];
-        return true;
-    }
-    if (isCalibrationRegister(reg)) {
-        value = config_.calibration[size_t(reg - reg::kCalibrateRange0)];
-        return true;
-    }
-    return false;
+    const std::array<int32_t, 3> &p = config_.caliParams;
+    const auto &c = config_.calibration;
+    return {{reg::kSerialNumber, encodeSerialNumber(config_.serialNumber)},
+            {reg::kVersion, encodeVersion(config_.version)},
+            {reg::kDeviceAddr, encodeDeviceAddr(config_.address)},
+            {reg::kOrigin, encodeOrigin({originFromNoise(noise), uint16_t(noise)})},
+            {reg::kProtocolSelect, {encodeProtocolSelect(config_.ownProtocol)}},
+            {reg::kCaliParam, encodeCaliParams({p[0], p[1], p[2]})},
+            {reg::kCalibrateRange0, QVector<uint16_t>(c.cbegin(), c.cend())}};
 }
 
 // An offset register holds a sign byte (0 or 1) and a magnitude of one
@@ -257,7 +228,7 @@ void SensorModel::applyWrite(uint16_t reg, uint16_t value)
         factoryReset();
         return;
     case reg::kProtocolSelect:
-        config_.ownProtocol = value == reg::kSelectOwnProtocol;
+        config_.ownProtocol = decodeProtocolSelect(value);
         return;
     default:
         break;
@@ -304,18 +275,12 @@ SensorModel::Answer SensorModel::handleOwn(const QByteArray &frame)
     const uint8_t *bytes = bytesOf(frame);
     const uint8_t command = bytes[kOwnCommandOffset];
     switch (command) {
-    case own::kIdentity: {
-        QByteArray id;
-        appendBigEndian32(id, config_.serialNumber);
-        return {ownFrame(own::kIdentity, {{own::kIdentityOffset, id}}), QString()};
-    }
-    case own::kVersion: {
-        const QByteArray version =
-            byteList({config_.version.major, config_.version.minor, config_.version.patch});
-        return {ownFrame(own::kVersion, {{own::kVersionOffset, version}}), QString()};
-    }
+    case own::kIdentity:
+        return {ownIdentityFrame(own::kIdentity, config_.serialNumber), QString()};
+    case own::kVersion:
+        return {ownVersionFrame(config_.version), QString()};
     case own::kSetIdentity:
-        config_.serialNumber = bigEndian32(bytes + own::kIdentityOffset);
+        config_.serialNumber = decodeOwnIdentity(bytes);
         return {frame, QStringLiteral("identity set")};
     case own::kReadCaliParam:
     case own::kWriteCaliParam: {
@@ -323,17 +288,12 @@ SensorModel::Answer SensorModel::handleOwn(const QByteArray &frame)
         if (selector != own::kCaliParamSelector)
             return {{},
                     QStringLiteral("selector 0x%1 unknown, frame ignored").arg(hexPair(selector))};
+        std::array<int32_t, 3> &p = config_.caliParams;
         if (command == own::kWriteCaliParam) {
-            for (size_t i = 0; i < config_.caliParams.size(); ++i)
-                config_.caliParams[i] =
-                    int32_t(bigEndian32(bytes + own::kCaliParamOffset + 4 * int(i)));
+            const CalibrationParameters sent = decodeOwnCaliParams(bytes);
+            p = {sent.a, sent.b, sent.c};
         }
-        QByteArray params;
-        for (int32_t param : config_.caliParams)
-            appendBigEndian32(params, uint32_t(param));
-        return {ownFrame(command, {{own::kSelectorOffset, QByteArray(1, char(selector))},
-                                   {own::kCaliParamOffset, params}}),
-                QString()};
+        return {ownCaliParamFrame(command, {p[0], p[1], p[2]}), QString()};
     }
     default:
         return {{}, QStringLiteral("command 0x%1 unknown, frame ignored").arg(hexPair(command))};
@@ -343,16 +303,8 @@ SensorModel::Answer SensorModel::handleOwn(const QByteArray &frame)
 QByteArray SensorModel::reportFrame()
 {
     const int noise = sampleNoise();
-    const uint32_t origin = qMin<uint32_t>(originFromNoise(noise), 0xFFFF);
-    // Origin and noise go low byte first, the AD count big-endian.
-    const QByteArray originBytes = byteList({int(origin), int(origin >> 8)});
-    const QByteArray noiseBytes = byteList({noise, noise >> 8});
-    QByteArray count;
-    appendBigEndian32(count, adCountFromNoise(noise));
-    return ownFrame(own::kReport, {{own::kSelectorOffset, QByteArray(1, char(own::kReportMarker))},
-                                   {own::kReportOriginOffset, originBytes},
-                                   {own::kReportNoiseOffset, noiseBytes},
-                                   {own::kReportAdCountOffset, count}});
+    return ownReportFrame({uint16_t(qMin<uint32_t>(originFromNoise(noise), 0xFFFF)),
+                           uint16_t(noise), adCountFromNoise(noise)});
 }
 
 QByteArray SensorModel::factoryDoneFrame() const

@@ -3,6 +3,7 @@
 // frames out, so the whole behaviour is testable without a line.
 #pragma once
 
+#include "registercodec.h"
 #include "requestparser.h"
 
 #include <QByteArray>
@@ -11,17 +12,11 @@
 #include <cstdint>
 #include <random>
 
-struct FirmwareVersion {
-    int major = 17; // 16 to 31: Modbus carries it as four bits plus 16
-    int minor = 6;  // 0 to 15
-    int patch = 11; // -128 to 127
-};
-
 // The sensor's own settings: what a factory reset restores.
 struct SensorConfig {
     uint8_t address = 1;                // own Modbus slave address, 1 to 247
     uint32_t serialNumber = 0x23090451; // also its own-protocol identity
-    FirmwareVersion version;
+    FirmwareVersion version{17, 6, 11};
     std::array<int32_t, 3> caliParams{{100, 50, -25}}; // A, B, C in hundredths
     // Offset and factor registers of calibration ranges 0 to 2: the offset
     // register holds a sign byte (0x01 positive, 0x00 otherwise) and the
@@ -71,7 +66,11 @@ class SensorModel
     Answer readRegisters(const QByteArray &request);
     Answer writeRegisters(const QByteArray &request, uint16_t first,
                           const QVector<uint16_t> &values);
-    bool readRegister(uint8_t function, uint16_t reg, int noise, uint16_t &value) const;
+    struct Block {
+        uint16_t first;
+        QVector<uint16_t> words;
+    };
+    QVector<Block> holdingRegisters(int noise) const;
     uint8_t checkWrite(uint16_t reg, uint16_t value) const; // 0 or an exception code
     void applyWrite(uint16_t reg, uint16_t value);
 

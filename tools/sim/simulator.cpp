@@ -16,12 +16,6 @@ int frameGapMs(int baud)
     return int(qMax<qint64>(20, (frameGapUs(baud) + 999) / 1000));
 }
 
-int calibrationOffset(uint16_t offsetRegister)
-{
-    const int magnitude = offsetRegister & 0xFF;
-    return (offsetRegister >> 8) != 0 ? magnitude : -magnitude;
-}
-
 } // namespace
 
 Simulator::Simulator(Line *line, const SimOptions &options, QObject *parent)
@@ -164,19 +158,18 @@ QString Simulator::stateText() const
     const SensorConfig &config = model().config();
     QStringList ranges;
     for (int range = 0; range < 3; ++range) {
+        const uint16_t offset = config.calibration[size_t(2 * range)];
         ranges << QStringLiteral("%1 x%2")
-                      .arg(calibrationOffset(config.calibration[size_t(2 * range)]))
+                      .arg(calibrationOffset(uint8_t(offset >> 8), uint8_t(offset)))
                       .arg(config.calibration[size_t(2 * range + 1)] & 0xFF);
     }
-    return QStringLiteral("address %1, %2 selected, serial number %3, firmware %4-%5-%6, "
-                          "parameters A %7 B %8 C %9, calibration of ranges 0-2: %10, "
-                          "noise level %11 dB, drift %12 dB")
+    return QStringLiteral("address %1, %2 selected, serial number %3, firmware %4, "
+                          "parameters A %5 B %6 C %7, calibration of ranges 0-2: %8, "
+                          "noise level %9 dB, drift %10 dB")
                .arg(int(config.address))
                .arg(config.ownProtocol ? QStringLiteral("own protocol") : QStringLiteral("Modbus"))
                .arg(identityText(config.serialNumber))
-               .arg(config.version.major)
-               .arg(config.version.minor)
-               .arg(config.version.patch)
+               .arg(firmwareVersionText(config.version))
                .arg(realText(config.caliParams[0] / 100.0))
                .arg(realText(config.caliParams[1] / 100.0))
                .arg(realText(config.caliParams[2] / 100.0))

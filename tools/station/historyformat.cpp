@@ -6,14 +6,20 @@
 
 namespace {
 
-QString optionalAddress(const std::optional<int> &address)
+// A field as CSV shows it: addresses in hexadecimal, JSON as compact text.
+QString csvText(const RecordField &field, const RunRecord &record)
 {
-    return address ? QString::number(*address, 16) : QString();
-}
-
-QString compactJson(const QJsonObject &object)
-{
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    const QVariant value = field.get(record);
+    switch (field.kind) {
+    case RecordField::Address:
+        return value.isNull() ? QString() : QString::number(value.toInt(), 16);
+    case RecordField::Json:
+        return compactJsonText(value.toJsonObject());
+    case RecordField::Text:
+    case RecordField::Integer:
+        break;
+    }
+    return value.toString();
 }
 
 // RFC 4180: a field with a comma, quote or line break is quoted, with inner
@@ -31,38 +37,16 @@ QString csvField(QString text)
     return text;
 }
 
-QStringList csvRow(const RunRecord &r)
-{
-    return {r.runId.toString(QUuid::WithoutBraces),
-            utcText(r.startedUtc),
-            r.station,
-            r.operatorName,
-            r.port,
-            QString::number(r.baud),
-            optionalAddress(r.addressBefore),
-            optionalAddress(r.addressAfter),
-            r.serialNumber,
-            r.firmware,
-            compactJson(r.settingsAsked),
-            compactJson(r.settingsReadBack),
-            compactJson(r.settingsWritten),
-            compactJson(r.statistics),
-            resultText(r.result),
-            r.reason,
-            QString::number(r.durationMs),
-            r.toolVersion};
-}
-
 QString csv(const QVector<RunRecord> &records)
 {
-    QString out = QStringLiteral(
-        "run_id,started_utc,station,operator,port,baud,address_before,address_after,"
-        "serial_number,firmware,settings_asked,settings_read_back,settings_written,statistics,"
-        "result,reason,duration_ms,tool_version\r\n");
+    QStringList header;
+    for (const RecordField &field : recordFields())
+        header << QLatin1String(field.name);
+    QString out = header.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     for (const RunRecord &record : records) {
         QStringList fields;
-        for (const QString &field : csvRow(record))
-            fields << csvField(field);
+        for (const RecordField &field : recordFields())
+            fields << csvField(csvText(field, record));
         out += fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     }
     return out;

@@ -4,6 +4,8 @@
 // instead of half-way through a batch of sensors.
 #pragma once
 
+#include "registercodec.h"
+
 #include <QJsonObject>
 #include <QString>
 #include <QVector>
@@ -18,14 +20,6 @@ struct RangeCalibration {
     int factor = 0;
 };
 
-// Parameters A, B and C in hundredths, as the sensor keeps them; the sensor
-// takes all three in one write.
-struct CalibrationParameters {
-    int32_t a = 0;
-    int32_t b = 0;
-    int32_t c = 0;
-};
-
 enum class LinkProtocol { Modbus, Own };
 
 // dB values in hundredths; the spread limit is optional.
@@ -38,8 +32,8 @@ struct VerificationTarget {
 
 struct CommissioningProfile {
     std::optional<uint8_t> address;
-    QVector<RangeCalibration> calibration; // at most one entry per range
-    std::optional<CalibrationParameters> parameters;
+    QVector<RangeCalibration> calibration;           // at most one entry per range
+    std::optional<CalibrationParameters> parameters; // one write takes all three
     std::optional<LinkProtocol> protocol;
     std::optional<VerificationTarget> verification;
 

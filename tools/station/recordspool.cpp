@@ -49,8 +49,7 @@ bool RecordSpool::append(const RunRecord &record, QString &error)
     if (!ensureOpen(error))
         return false;
     QSqlQuery query(connection_.database());
-    const QString json =
-        QString::fromUtf8(QJsonDocument(recordToJson(record)).toJson(QJsonDocument::Compact));
+    const QString json = compactJsonText(recordToJson(record));
     if (!execBound(query, QStringLiteral("INSERT INTO spool (target, record) VALUES (?, ?)"),
                    {target_, json})) {
         error = connection_.describe(QStringLiteral("cannot write to the spool"),

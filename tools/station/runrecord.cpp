@@ -1,19 +1,20 @@
 #include "runrecord.h"
 
+#include <QJsonDocument>
 #include <QSysInfo>
 
 namespace {
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ");
 
-QJsonValue optionalInt(const std::optional<int> &value)
+QVariant optionalInt(const std::optional<int> &value)
 {
-    return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+    return value ? QVariant(*value) : QVariant();
 }
 
-std::optional<int> intOrNothing(const QJsonValue &value)
+std::optional<int> intOrNothing(const QVariant &value)
 {
-    if (!value.isDouble())
+    if (value.isNull())
         return std::nullopt;
     return value.toInt();
 }
@@ -56,54 +57,97 @@ QDateTime utcFromText(const QString &text)
     return time;
 }
 
+const QVector<RecordField> &recordFields()
+{
+    static const QVector<RecordField> fields = {
+        {"run_id", RecordField::Text,
+         [](const RunRecord &r) { return QVariant(r.runId.toString(QUuid::WithoutBraces)); },
+         [](RunRecord &r, const QVariant &v) { r.runId = QUuid::fromString(v.toString()); }},
+        {"started_utc", RecordField::Text,
+         [](const RunRecord &r) { return QVariant(utcText(r.startedUtc)); },
+         [](RunRecord &r, const QVariant &v) { r.startedUtc = utcFromText(v.toString()); }},
+        {"station", RecordField::Text, [](const RunRecord &r) { return QVariant(r.station); },
+         [](RunRecord &r, const QVariant &v) { r.station = v.toString(); }},
+        {"operator", RecordField::Text, [](const RunRecord &r) { return QVariant(r.operatorName); },
+         [](RunRecord &r, const QVariant &v) { r.operatorName = v.toString(); }},
+        {"port", RecordField::Text, [](const RunRecord &r) { return QVariant(r.port); },
+         [](RunRecord &r, const QVariant &v) { r.port = v.toString(); }},
+        {"baud", RecordField::Integer, [](const RunRecord &r) { return QVariant(r.baud); },
+         [](RunRecord &r, const QVariant &v) { r.baud = v.toInt(); }},
+        {"address_before", RecordField::Address,
+         [](const RunRecord &r) { return QVariant(optionalInt(r.addressBefore)); },
+         [](RunRecord &r, const QVariant &v) { r.addressBefore = intOrNothing(v); }},
+        {"address_after", RecordField::Address,
+         [](const RunRecord &r) { return QVariant(optionalInt(r.addressAfter)); },
+         [](RunRecord &r, const QVariant &v) { r.addressAfter = intOrNothing(v); }},
+        {"serial_number", RecordField::Text,
+         [](const RunRecord &r) { return QVariant(r.serialNumber); },
+         [](RunRecord &r, const QVariant &v) { r.serialNumber = v.toString(); }},
+        {"firmware", RecordField::Text, [](const RunRecord &r) { return QVariant(r.firmware); },
+         [](RunRecord &r, const QVariant &v) { r.firmware = v.toString(); }},
+        {"settings_asked", RecordField::Json,
+         [](const RunRecord &r) { return QVariant(r.settingsAsked); },
+         [](RunRecord &r, const QVariant &v) { r.settingsAsked = v.toJsonObject(); }},
+        {"settings_read_back", RecordField::Json,
+         [](const RunRecord &r) { return QVariant(r.settingsReadBack); },
+         [](RunRecord &r, const QVariant &v) { r.settingsReadBack = v.toJsonObject(); }},
+        {"settings_written", RecordField::Json,
+         [](const RunRecord &r) { return QVariant(r.settingsWritten); },
+         [](RunRecord &r, const QVariant &v) { r.settingsWritten = v.toJsonObject(); }},
+        {"statistics", RecordField::Json, [](const RunRecord &r) { return QVariant(r.statistics); },
+         [](RunRecord &r, const QVariant &v) { r.statistics = v.toJsonObject(); }},
+        {"result", RecordField::Text,
+         [](const RunRecord &r) { return QVariant(resultText(r.result)); },
+         [](RunRecord &r, const QVariant &v) {
+             r.result = resultFromText(v.toString()).value_or(RunVerdict::Fail);
+         }},
+        {"reason", RecordField::Text, [](const RunRecord &r) { return QVariant(r.reason); },
+         [](RunRecord &r, const QVariant &v) { r.reason = v.toString(); }},
+        {"duration_ms", RecordField::Integer,
+         [](const RunRecord &r) { return QVariant(qlonglong(r.durationMs)); },
+         [](RunRecord &r, const QVariant &v) { r.durationMs = v.toLongLong(); }},
+        {"tool_version", RecordField::Text,
+         [](const RunRecord &r) { return QVariant(r.toolVersion); },
+         [](RunRecord &r, const QVariant &v) { r.toolVersion = v.toString(); }},
+    };
+    return fields;
+}
+
+QString compactJsonText(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
 QJsonObject recordToJson(const RunRecord &record)
 {
-    return QJsonObject{
-        {QStringLiteral("run_id"), record.runId.toString(QUuid::WithoutBraces)},
-        {QStringLiteral("started_utc"), utcText(record.startedUtc)},
-        {QStringLiteral("station"), record.station},
-        {QStringLiteral("operator"), record.operatorName},
-        {QStringLiteral("port"), record.port},
-        {QStringLiteral("baud"), record.baud},
-        {QStringLiteral("address_before"), optionalInt(record.addressBefore)},
-        {QStringLiteral("address_after"), optionalInt(record.addressAfter)},
-        {QStringLiteral("serial_number"), record.serialNumber},
-        {QStringLiteral("firmware"), record.firmware},
-        {QStringLiteral("settings_asked"), record.settingsAsked},
-        {QStringLiteral("settings_read_back"), record.settingsReadBack},
-        {QStringLiteral("settings_written"), record.settingsWritten},
-        {QStringLiteral("statistics"), record.statistics},
-        {QStringLiteral("result"), resultText(record.result)},
-        {QStringLiteral("reason"), record.reason},
-        {QStringLiteral("duration_ms"), record.durationMs},
-        {QStringLiteral("tool_version"), record.toolVersion},
-    };
+    QJsonObject json;
+    for (const RecordField &field : recordFields())
+        json.insert(QLatin1String(field.name), QJsonValue::fromVariant(field.get(record)));
+    return json;
 }
 
 std::optional<RunRecord> recordFromJson(const QJsonObject &json)
 {
     RunRecord record;
-    record.runId = QUuid::fromString(json.value(QStringLiteral("run_id")).toString());
-    record.startedUtc = utcFromText(json.value(QStringLiteral("started_utc")).toString());
-    const std::optional<RunVerdict> result =
-        resultFromText(json.value(QStringLiteral("result")).toString());
-    if (record.runId.isNull() || !record.startedUtc.isValid() || !result)
+    for (const RecordField &field : recordFields()) {
+        const QJsonValue value = json.value(QLatin1String(field.name));
+        switch (field.kind) {
+        case RecordField::Text:
+            field.set(record, value.toString());
+            break;
+        case RecordField::Integer:
+            field.set(record, qlonglong(value.toDouble()));
+            break;
+        case RecordField::Address:
+            field.set(record, value.isDouble() ? QVariant(value.toInt()) : QVariant());
+            break;
+        case RecordField::Json:
+            field.set(record, value.toObject());
+            break;
+        }
+    }
+    if (record.runId.isNull() || !record.startedUtc.isValid() ||
+        !resultFromText(json.value(QStringLiteral("result")).toString()))
         return std::nullopt;
-    record.result = *result;
-    record.station = json.value(QStringLiteral("station")).toString();
-    record.operatorName = json.value(QStringLiteral("operator")).toString();
-    record.port = json.value(QStringLiteral("port")).toString();
-    record.baud = json.value(QStringLiteral("baud")).toInt();
-    record.addressBefore = intOrNothing(json.value(QStringLiteral("address_before")));
-    record.addressAfter = intOrNothing(json.value(QStringLiteral("address_after")));
-    record.serialNumber = json.value(QStringLiteral("serial_number")).toString();
-    record.firmware = json.value(QStringLiteral("firmware")).toString();
-    record.settingsAsked = json.value(QStringLiteral("settings_asked")).toObject();
-    record.settingsReadBack = json.value(QStringLiteral("settings_read_back")).toObject();
-    record.settingsWritten = json.value(QStringLiteral("settings_written")).toObject();
-    record.statistics = json.value(QStringLiteral("statistics")).toObject();
-    record.reason = json.value(QStringLiteral("reason")).toString();
-    record.durationMs = qint64(json.value(QStringLiteral("duration_ms")).toDouble());
-    record.toolVersion = json.value(QStringLiteral("tool_version")).toString();
     return record;
 }

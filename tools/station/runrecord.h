@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QString>
 #include <QUuid>
+#include <QVariant>
+#include <QVector>
 #include <optional>
 
 enum class RunVerdict { Pass, Fail };
@@ -48,6 +50,23 @@ std::optional<RunVerdict> resultFromText(const QString &text);
 QString utcText(const QDateTime &time);
 QDateTime utcFromText(const QString &text);
 
+// One field of a run record: its name (the column of the runs table, the
+// JSON member and the CSV header alike) and its value. The value is a
+// QString for Text, a number for Integer, an int or a null for Address and
+// a QJsonObject for Json; each form (SQL, JSON, CSV) writes a kind its way.
+struct RecordField {
+    enum Kind { Text, Integer, Address, Json };
+    const char *name;
+    Kind kind;
+    QVariant (*get)(const RunRecord &);
+    void (*set)(RunRecord &, const QVariant &);
+};
+
+// Every field, in the order of the runs table's columns.
+const QVector<RecordField> &recordFields();
+
 QJsonObject recordToJson(const RunRecord &record);
+// An object as one line of JSON text, as the records keep it.
+QString compactJsonText(const QJsonObject &object);
 // Refuses (returns nothing) a record without a valid run id or time.
 std::optional<RunRecord> recordFromJson(const QJsonObject &json);

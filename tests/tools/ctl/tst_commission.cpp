@@ -1,7 +1,9 @@
 // ktr450ctl commission as a station runs it: the built program with several
 // simulators as fixtures, a real SQLite file and a real PostgreSQL server.
+#include "ctlprocess.h"
 #include "postgresserver.h"
 #include "resultsstore.h"
+#include "samplerecords.h"
 #include "simprocess.h"
 #include "stationoutput.h"
 
@@ -17,17 +19,6 @@
 namespace {
 
 const QString kCtl = QStringLiteral(KTR450CTL_PATH);
-
-// Every setting, and a verification the simulators below pass.
-const char *const kFullProfile = R"({
-    // written by the test
-    "address": "1f",
-    "calibration": [ { "range": 0, "offset": -3, "factor": 128 },
-                     { "range": 2, "offset": 7, "factor": 90 } ],
-    "parameters": { "A": 1.25, "B": 0, "C": -0.5 },
-    "protocol": "modbus",
-    "verification": { "reference_db": 94.0, "tolerance_db": 0.5, "duration_s": %1 }
-})";
 
 using Sims = std::vector<std::unique_ptr<SimProcess>>;
 
@@ -103,12 +94,9 @@ class Station
 // `ktr450ctl report` for `serial`: its exit status.
 int report(const QString &db, const QString &serial, const QString &pdf)
 {
-    QProcess process;
-    process.start(kCtl, {QStringLiteral("report"), QStringLiteral("--db"), db,
-                         QStringLiteral("--serial"), serial, QStringLiteral("--pdf"), pdf});
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return process.exitCode();
+    return runCtl({QStringLiteral("report"), QStringLiteral("--db"), db, QStringLiteral("--serial"),
+                   serial, QStringLiteral("--pdf"), pdf})
+        .status;
 }
 
 // What a terminal shows after `bytes`: enough of one to follow the cursor
@@ -218,8 +206,7 @@ void CommissionTest::fullProfileOnThreeFixturesIsReadBackAndRecorded()
     for (const char *serial : {"1000-0001", "1000-0002", "1000-0003"})
         sims.push_back(fixture(QLatin1String(serial)));
     const QString db = sqliteUrl(QStringLiteral("full.sqlite"));
-    Station station(QStringList{QStringLiteral("--profile"),
-                                profile(QString::fromLatin1(kFullProfile).arg(1)),
+    Station station(QStringList{QStringLiteral("--profile"), profile(fullProfile(1)),
                                 QStringLiteral("--db"), db, QStringLiteral("--operator"),
                                 QStringLiteral("Ana"), QStringLiteral("--once")} +
                         portArguments(sims),
@@ -264,8 +251,7 @@ void CommissionTest::failingFixturesHoldUpNoOther()
                            {QStringLiteral("--refuse-write"), QStringLiteral("0xB2")}));
     sims.push_back(fixture(QStringLiteral("2000-0003")));
     const QString db = sqliteUrl(QStringLiteral("failures.sqlite"));
-    Station station(QStringList{QStringLiteral("--profile"),
-                                profile(QString::fromLatin1(kFullProfile).arg(3)),
+    Station station(QStringList{QStringLiteral("--profile"), profile(fullProfile(3)),
                                 QStringLiteral("--db"), db, QStringLiteral("--once")} +
                         portArguments(sims),
                     dir_.path());
@@ -329,7 +315,7 @@ void CommissionTest::badProfileIsRefusedBeforeAnythingIsSent()
 void CommissionTest::twoStationsShareOneSqliteFile()
 {
     const QString db = sqliteUrl(QStringLiteral("shared.sqlite"));
-    const QString path = profile(QString::fromLatin1(kFullProfile).arg(1));
+    const QString path = profile(fullProfile(1));
     Sims sims;
     std::vector<std::unique_ptr<Station>> stations;
     for (int s = 0; s < 2; ++s) {

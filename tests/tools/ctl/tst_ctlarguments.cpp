@@ -1,9 +1,27 @@
 // The command line of ktr450ctl: what it accepts, and what it refuses with
 // words instead of cutting values to their low bits.
-#include "arguments.h"
+#include "ctlcommands.h"
+#include "ctlline.h"
+#include "frame.h"
+#include "modbus.h"
 
 #include <QtTest>
 #include <limits>
+
+namespace {
+
+// Whether `frame` changes the sensor: a Modbus write or an own-protocol
+// write.
+bool writes(const QByteArray &frame)
+{
+    if (isOwnFrameAt(frame, 0))
+        return uint8_t(frame[kOwnCommandOffset]) == own::kSetIdentity ||
+               uint8_t(frame[kOwnCommandOffset]) == own::kWriteCaliParam;
+    const uint8_t function = uint8_t(frame[modbus::kFunctionOffset]);
+    return function == modbus::kWriteSingle || function == modbus::kWriteMultiple;
+}
+
+} // namespace
 
 class CtlArgumentsTest : public QObject
 {
@@ -35,22 +53,18 @@ class CtlArgumentsTest : public QObject
 
 void CtlArgumentsTest::readsTakeNoValuesAndWriteNothing()
 {
-    const struct {
-        const char *line;
-        CommandKind kind;
-    } reads[] = {
-        {"noise", CommandKind::Noise},       {"serial", CommandKind::Serial},
-        {"version", CommandKind::Version},   {"origin", CommandKind::Origin},
-        {"address", CommandKind::Address},   {"calibration", CommandKind::Calibration},
-        {"params", CommandKind::Params},     {"identity", CommandKind::Identity},
-        {"watch noise", CommandKind::Watch},
-    };
-    for (const auto &read : reads) {
-        const ParseOutcome outcome = parse(QStringLiteral("--port p ") + QLatin1String(read.line));
+    for (const char *read :
+         {"noise", "serial", "version", "origin", "address", "calibration", "params", "identity"}) {
+        const ParseOutcome outcome = parse(QStringLiteral("--port p ") + QLatin1String(read));
         QVERIFY2(outcome.ok, qPrintable(outcome.error));
-        QCOMPARE(outcome.invocation.command.kind, read.kind);
-        QVERIFY2(!outcome.invocation.command.write, read.line);
+        QCOMPARE(outcome.invocation.command, QLatin1String(read));
+        // What it sends reads and writes nothing.
+        const LineRun run = runLine({QStringLiteral("--port"), QStringLiteral("p"),
+                                     QLatin1String(read), QStringLiteral("--retries=0")});
+        QVERIFY2(run.written.size() == 1 && !writes(run.written[0]), read);
     }
+    QCOMPARE(parse(QStringLiteral("--port p watch noise")).invocation.command,
+             QStringLiteral("watch"));
     const Invocation defaults = parse(QStringLiteral("noise --port p")).invocation;
     QCOMPARE(defaults.link.baud, 9600);
     QCOMPARE(int(defaults.link.address), 0);
@@ -59,7 +73,8 @@ void CtlArgumentsTest::readsTakeNoValuesAndWriteNothing()
     QVERIFY(!defaults.json);
 
     // Identity always speaks the sensor's own protocol; ports needs no port.
-    QVERIFY(parse(QStringLiteral("identity --port p")).invocation.command.ownProtocol);
+    const LineRun identity = runLine({QStringLiteral("identity"), QStringLiteral("--port=p")});
+    QVERIFY(isOwnFrameAt(identity.written.value(0), 0));
     QVERIFY(parse(QStringLiteral("ports")).ok);
 }
 
@@ -80,22 +95,24 @@ void CtlArgumentsTest::optionsMayStandAnywhereAndTakeEqualsForm()
 
     const Invocation watch =
         parse(QStringLiteral("watch --interval 0 noise --count=5 --port p")).invocation;
-    QCOMPARE(watch.command.kind, CommandKind::Watch);
-    QCOMPARE(watch.command.intervalMs, 0);
-    QCOMPARE(watch.command.count, 5);
+    QCOMPARE(watch.command, QStringLiteral("watch"));
+    QCOMPARE(watch.optionsOf<WatchOptions>().intervalMs, 0);
+    QCOMPARE(watch.optionsOf<WatchOptions>().count, 5);
 }
 
 void CtlArgumentsTest::negativeNumbersAreValuesNotOptions()
 {
     ParseOutcome outcome = parse(QStringLiteral("--port p calibration -5 100 --range 2"));
     QVERIFY2(outcome.ok, qPrintable(outcome.error));
-    QCOMPARE(outcome.invocation.command.offset, -5);
-    QCOMPARE(outcome.invocation.command.factor, 100);
-    QCOMPARE(outcome.invocation.command.range, 2);
+    const CalibrationOptions &calibration = outcome.invocation.optionsOf<CalibrationOptions>();
+    QCOMPARE(calibration.offset, std::optional<int>(-5));
+    QCOMPARE(calibration.factor, std::optional<int>(100));
+    QCOMPARE(calibration.range, 2);
 
     outcome = parse(QStringLiteral("--port p params -1 -.5 -0.25"));
     QVERIFY2(outcome.ok, qPrintable(outcome.error));
-    QCOMPARE(outcome.invocation.command.params, (std::array<int32_t, 3>{{-100, -50, -25}}));
+    QCOMPARE(outcome.invocation.optionsOf<ParamsOptions>().values,
+             (std::optional<CalibrationParameters>({-100, -50, -25})));
 
     // After "--" even option-like words are values (and here refused as such).
     outcome = parse(QStringLiteral("--port p params -- 1 2 --json"));
@@ -105,24 +122,29 @@ void CtlArgumentsTest::negativeNumbersAreValuesNotOptions()
 
 void CtlArgumentsTest::writesCarryTheirCheckedValues()
 {
-    CtlCommand c = parse(QStringLiteral("--port p address 1f")).invocation.command;
-    QVERIFY(c.write);
-    QCOMPARE(int(c.newAddress), 0x1f);
+    QCOMPARE(parse(QStringLiteral("--port p address 1f"))
+                 .invocation.optionsOf<AddressOptions>()
+                 .newAddress,
+             std::optional<uint8_t>(0x1f));
 
-    c = parse(QStringLiteral("--port p params 1.5 -1 0 --own-protocol")).invocation.command;
-    QVERIFY(c.write);
-    QVERIFY(c.ownProtocol);
-    QCOMPARE(c.params, (std::array<int32_t, 3>{{150, -100, 0}}));
+    const ParamsOptions params = parse(QStringLiteral("--port p params 1.5 -1 0 --own-protocol"))
+                                     .invocation.optionsOf<ParamsOptions>();
+    QVERIFY(params.ownProtocol);
+    QCOMPARE(params.values, (std::optional<CalibrationParameters>({150, -100, 0})));
 
-    c = parse(QStringLiteral("--port p identity 12AB-ff")).invocation.command;
-    QVERIFY(c.write);
-    QCOMPARE(c.identity, (std::array<uint8_t, 4>{{0x12, 0xAB, 0x00, 0xFF}}));
+    QCOMPARE(parse(QStringLiteral("--port p identity 12AB-ff"))
+                 .invocation.optionsOf<IdentityOptions>()
+                 .identity,
+             (std::optional<std::array<uint8_t, 4>>({0x12, 0xAB, 0x00, 0xFF})));
 
-    c = parse(QStringLiteral("--port p protocol own")).invocation.command;
-    QVERIFY(c.write);
-    QVERIFY(c.toOwnProtocol);
-    QVERIFY(!parse(QStringLiteral("--port p protocol modbus")).invocation.command.toOwnProtocol);
-    QVERIFY(parse(QStringLiteral("--port p factory-reset")).invocation.command.write);
+    QVERIFY(parse(QStringLiteral("--port p protocol own"))
+                .invocation.optionsOf<ProtocolOptions>()
+                .toOwnProtocol);
+    QVERIFY(!parse(QStringLiteral("--port p protocol modbus"))
+                 .invocation.optionsOf<ProtocolOptions>()
+                 .toOwnProtocol);
+    const LineRun reset = runLine({QStringLiteral("--port=p"), QStringLiteral("factory-reset")});
+    QVERIFY(writes(reset.written.value(0)));
 }
 
 void CtlArgumentsTest::verifyReadsItsLimitsAndFiles()
@@ -131,8 +153,8 @@ void CtlArgumentsTest::verifyReadsItsLimitsAndFiles()
         QStringLiteral("--port p verify --reference 114 --tolerance 0.25 --duration 2.5 "
                        "--max-spread 1.5 --record r.csv --pdf c.pdf --svg c.svg --png c.png"));
     QVERIFY2(outcome.ok, qPrintable(outcome.error));
-    const VerifyCommandOptions &v = outcome.invocation.command.verify;
-    QCOMPARE(outcome.invocation.command.kind, CommandKind::Verify);
+    const VerifyOptions &v = outcome.invocation.optionsOf<VerifyOptions>();
+    QCOMPARE(outcome.invocation.command, QStringLiteral("verify"));
     QCOMPARE(v.settings.reference, 114.0);
     QCOMPARE(v.settings.tolerance, 0.25);
     QCOMPARE(v.settings.durationMs, 2500);
@@ -142,9 +164,9 @@ void CtlArgumentsTest::verifyReadsItsLimitsAndFiles()
     QCOMPARE(v.settings.recordPath, QStringLiteral("r.csv"));
     QCOMPARE(v.pdfPath + v.svgPath + v.pngPath, QStringLiteral("c.pdfc.svgc.png"));
 
-    const VerifyCommandOptions defaults =
+    const VerifyOptions defaults =
         parse(QStringLiteral("--port p verify --reference 94 --tolerance 0.5 --count 7"))
-            .invocation.command.verify;
+            .invocation.optionsOf<VerifyOptions>();
     QCOMPARE(defaults.settings.count, 7);
     QVERIFY(!defaults.settings.hasMaxSpread);
     QVERIFY(defaults.pdfPath.isEmpty());
@@ -156,20 +178,21 @@ void CtlArgumentsTest::stationCommandsReadTheirOptions()
         parse(QStringLiteral("--port a --baud 4800 commission --profile p.json --port b --port c "
                              "--db sqlite:r.sqlite --operator Ana --once"));
     QVERIFY2(station.ok, qPrintable(station.error));
-    const CommissionRequest &c = station.invocation.commission;
-    QCOMPARE(station.invocation.command.kind, CommandKind::Commission);
+    const CommissionOptions &c = station.invocation.optionsOf<CommissionOptions>();
+    QCOMPARE(station.invocation.command, QStringLiteral("commission"));
     QCOMPARE(c.ports, (QStringList{"a", "b", "c"}));
     QCOMPARE(c.profilePath + c.databaseUrl + c.operatorName,
              QStringLiteral("p.jsonsqlite:r.sqliteAna"));
-    QCOMPARE(c.baud, 4800);
+    QCOMPARE(station.invocation.link.baud, 4800);
     QVERIFY(c.once);
 
     const ParseOutcome report =
         parse(QStringLiteral("report --serial 2309-0451 --pdf c.pdf --db sqlite:r.sqlite"));
     QVERIFY2(report.ok, qPrintable(report.error));
-    QCOMPARE(report.invocation.report.serialNumber, QStringLiteral("2309-0451"));
-    QCOMPARE(report.invocation.report.databaseUrl, QStringLiteral("sqlite:r.sqlite"));
-    QCOMPARE(report.invocation.reportPdf, QStringLiteral("c.pdf"));
+    const ReportOptions &r = report.invocation.optionsOf<ReportOptions>();
+    QCOMPARE(r.serialNumber, QStringLiteral("2309-0451"));
+    QCOMPARE(r.databaseUrl, QStringLiteral("sqlite:r.sqlite"));
+    QCOMPARE(r.pdfPath, QStringLiteral("c.pdf"));
 }
 
 void CtlArgumentsTest::helpWinsOverEveryOtherMistake()
@@ -179,6 +202,11 @@ void CtlArgumentsTest::helpWinsOverEveryOtherMistake()
         QVERIFY2(outcome.ok, line);
         QVERIFY2(outcome.invocation.help, line);
     }
+    // A command's help is its own.
+    const QString scan = parse(QStringLiteral("--port p scan --bogus --help")).invocation.helpText;
+    QVERIFY2(scan.startsWith(QLatin1String("Usage: ktr450ctl [OPTIONS] scan")) &&
+                 !scan.contains(QLatin1String("noise")),
+             qPrintable(scan));
 }
 
 void CtlArgumentsTest::usageErrorsSayWhatIsWrong_data()
@@ -361,15 +389,16 @@ void CtlArgumentsTest::scanReadsItsBaudsAndAddresses()
 {
     const ParseOutcome defaults = parse(QStringLiteral("--port p scan"));
     QVERIFY2(defaults.ok, qPrintable(defaults.error));
-    QCOMPARE(defaults.invocation.command.kind, CommandKind::Scan);
-    QCOMPARE(defaults.invocation.command.scan.bauds, (QVector<int32_t>{9600, 4800, 2400}));
-    QCOMPARE(int(defaults.invocation.command.scan.addresses.second), 0xf7);
+    QCOMPARE(defaults.invocation.command, QStringLiteral("scan"));
+    QCOMPARE(defaults.invocation.optionsOf<ScanSettings>().bauds,
+             (QVector<qint32>{9600, 4800, 2400}));
+    QCOMPARE(int(defaults.invocation.optionsOf<ScanSettings>().addresses.second), 0xf7);
 
     const ParseOutcome given = parse(QStringLiteral(
         "--port p scan --bauds 2400,9600 --addresses 1f-20 --own-protocol --all --margin 50"));
     QVERIFY2(given.ok, qPrintable(given.error));
-    const ScanSettings &scan = given.invocation.command.scan;
-    QCOMPARE(scan.bauds, (QVector<int32_t>{2400, 9600}));
+    const ScanSettings &scan = given.invocation.optionsOf<ScanSettings>();
+    QCOMPARE(scan.bauds, (QVector<qint32>{2400, 9600}));
     QCOMPARE(int(scan.addresses.first), 0x1f);
     QCOMPARE(int(scan.addresses.second), 0x20);
     QVERIFY(scan.ownProtocol && scan.all);
@@ -396,7 +425,7 @@ void CtlArgumentsTest::blanksAndLineEndsAroundValuesAreDropped()
         QVERIFY2(outcome.ok, qPrintable(outcome.error));
         QCOMPARE(outcome.invocation.link.baud, 4800);
         QCOMPARE(outcome.invocation.link.timeoutMs, 500);
-        QCOMPARE(outcome.invocation.command.verify.settings.reference, 94.0);
+        QCOMPARE(outcome.invocation.optionsOf<VerifyOptions>().settings.reference, 94.0);
     }
 }
 

@@ -3,24 +3,16 @@
 // reply cut short, and a sensor slower than the timeout. The quirks are
 // played by a small responder on a pseudo-terminal in front of the
 // simulator's sensor model, or by the simulator itself.
+#include "ctlprocess.h"
 #include "frame.h"
 #include "pseudoterminal.h"
 #include "requestparser.h"
 #include "sensormodel.h"
 #include "simprocess.h"
 
-#include <QProcess>
 #include <QtTest>
 
 namespace {
-
-const QString kCtl = QStringLiteral(KTR450CTL_PATH);
-
-struct CtlRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
 
 enum class Quirk { Echo, EchoOnly, OwnAddress, CutShort };
 
@@ -53,38 +45,13 @@ CtlRun runAgainstResponder(Quirk quirk, const SensorConfig &config, const QStrin
     PseudoTerminal pty;
     SensorModel model(config, 456, 0, 1);
     RequestParser parser;
-    QProcess process;
-    process.start(kCtl, QStringList{QStringLiteral("--port"), pty.slavePath()} + arguments);
-    CtlRun run;
-    QElapsedTimer clock;
-    clock.start();
-    while (!process.waitForFinished(2) && clock.elapsed() < 30000) {
-        for (const Request &request : parser.feed(pty.readAvailable()))
-            pty.write(lineReply(quirk, request, model.handle(request).reply));
-    }
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(2000);
-        return run;
-    }
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-CtlRun runAgainst(const SimProcess &sim, const QString &line)
-{
-    QProcess process;
-    process.start(kCtl, QStringList{QStringLiteral("--port"), sim.path()} +
-                            line.split(QLatin1Char(' '), Qt::SkipEmptyParts));
-    CtlRun run;
-    if (!process.waitForFinished(30000))
-        return run;
-    run.status = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    return runCtl(
+        QStringList{QStringLiteral("--port"), pty.slavePath()} + arguments,
+        [&] {
+            for (const Request &request : parser.feed(pty.readAvailable()))
+                pty.write(lineReply(quirk, request, model.handle(request).reply));
+        },
+        30000);
 }
 
 } // namespace
@@ -166,12 +133,12 @@ void CtlQuirksTest::lateReplyDoesNotReachTheNextInvocation()
     SimProcess sim({QStringLiteral("--reply-delay"), QStringLiteral("1100")});
     QVERIFY(sim.waitForPath());
     for (int round = 0; round < 2; ++round) {
-        const CtlRun address = runAgainst(sim, QStringLiteral("--timeout 1000 address"));
+        const CtlRun address = runCtlOn(sim.path(), QStringLiteral("--timeout 1000 address"));
         QCOMPARE(address.status, 0);
         QCOMPARE(address.out, QStringLiteral("1\n"));
         QVERIFY2(address.err.contains(QStringLiteral("slower than --timeout 1000 ms")),
                  qPrintable(address.err));
-        const CtlRun version = runAgainst(sim, QStringLiteral("--timeout 1000 version"));
+        const CtlRun version = runCtlOn(sim.path(), QStringLiteral("--timeout 1000 version"));
         QCOMPARE(version.status, 0);
         QCOMPARE(version.out, QStringLiteral("17-6-11\n"));
     }

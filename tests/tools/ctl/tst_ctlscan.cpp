@@ -2,35 +2,21 @@
 // sensors configured, at their baud rates, addresses and protocols, with
 // their serial numbers and versions, and never takes colliding replies for
 // a sensor.
+#include "ctlprocess.h"
 #include "simprocess.h"
 
-#include <QProcess>
 #include <QtTest>
 
 namespace {
 
-struct CtlRun {
-    int status = -1;
-    QStringList lines;
-    QString err;
-};
-
+// scan's lines, sorted, and how it ended.
 CtlRun scan(const QString &port, const QStringList &options)
 {
-    QProcess process;
-    process.start(QStringLiteral(KTR450CTL_PATH),
-                  QStringList{QStringLiteral("--port"), port, QStringLiteral("scan")} + options);
-    CtlRun run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished(2000);
-        return run;
-    }
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.lines = QString::fromUtf8(process.readAllStandardOutput())
-                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    run.lines.sort();
-    run.err = QString::fromUtf8(process.readAllStandardError());
+    CtlRun run = runCtl(
+        QStringList{QStringLiteral("--port"), port, QStringLiteral("scan")} + options, 120000);
+    QStringList lines = run.lines();
+    lines.sort();
+    run.out = lines.join(QLatin1Char('\n'));
     return run;
 }
 
@@ -103,7 +89,7 @@ void CtlScanTest::scanFindsExactlyTheSensorsOnTheBus()
     QVERIFY(sim.waitForPath());
     const CtlRun run = scan(sim.path(), options);
     QVERIFY2(run.status == status, qPrintable(run.err));
-    QCOMPARE(run.lines, found);
+    QCOMPARE(run.lines(), found);
     if (status == 3)
         QVERIFY2(run.err.contains(QStringLiteral("no sensor answered")), qPrintable(run.err));
 }

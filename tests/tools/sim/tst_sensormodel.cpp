@@ -1,5 +1,6 @@
 // The simulated sensor without a line: the request parser and the model's
 // answer to every register, function and own-protocol command.
+#include "bytes.h"
 #include "commands.h"
 #include "decoder.h"
 #include "frame.h"
@@ -12,11 +13,6 @@
 #include <random>
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
 
 Request modbusRequest(const QByteArray &bytes)
 {

@@ -3,7 +3,6 @@
 // share one file, and records wait in the spool while the file cannot be
 // reached.
 #include "databaseurl.h"
-#include "historycommand.h"
 #include "historyformat.h"
 #include "resultsstore.h"
 #include "samplerecords.h"
@@ -59,8 +58,6 @@ class ResultsSqliteTest : public QObject
     void olderSchemaIsMigratedAndNewerRefused();
     void twoProcessesShareOneFileEveryRecordOnce();
     void unreachableFileSpoolsUntilItIsBack();
-    void historyCommandChecksWhatItIsGiven_data();
-    void historyCommandChecksWhatItIsGiven();
 };
 
 void ResultsSqliteTest::recordsReadBackAsWrittenInEveryFormat()
@@ -233,55 +230,6 @@ void ResultsSqliteTest::unreachableFileSpoolsUntilItIsBack()
     QCOMPARE(all.records.size(), 4);
     for (int i = 0; i < 4; ++i)
         QCOMPARE(all.records[i].runId, written[i].runId);
-}
-
-void ResultsSqliteTest::historyCommandChecksWhatItIsGiven_data()
-{
-    QTest::addColumn<QString>("db"); // relative to the test's folder
-    QTest::addColumn<QString>("since");
-    QTest::addColumn<QString>("result");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("printed"); // on standard output, or the error
-    QTest::newRow("all") << "r.sqlite" << QString() << QString() << 0 << "PASS  S1";
-    QTest::newRow("since and result") << "r.sqlite"
-                                      << "2026-03-02"
-                                      << "fail" << 0 << "2026-03-02T08:00:00.000Z  FAIL  S2";
-    QTest::newRow("bad date") << "r.sqlite"
-                              << "yesterday" << QString() << 1 << "--since yesterday is not a date";
-    QTest::newRow("bad result") << "r.sqlite" << QString() << "ok" << 1
-                                << "--result is pass or fail, not ok";
-    QTest::newRow("no such file") << "typo.sqlite" << QString() << QString() << int(kExitDatabase)
-                                  << "no results database at";
-}
-
-void ResultsSqliteTest::historyCommandChecksWhatItIsGiven()
-{
-    QFETCH(QString, db);
-    QFETCH(QString, since);
-    QFETCH(QString, result);
-    QFETCH(int, status);
-    QFETCH(QString, printed);
-    QTemporaryDir dir;
-    {
-        ResultsStore store(sqliteUrl(dir.filePath(QStringLiteral("r.sqlite"))), spoolIn(dir));
-        const QDateTime t0(QDate(2026, 3, 1), QTime(8, 0), Qt::UTC);
-        QCOMPARE(store.write(sampleRecord(QStringLiteral("S1"), RunVerdict::Pass, t0)),
-                 WriteOutcome::Written);
-        QCOMPARE(store.write(sampleRecord(QStringLiteral("S2"), RunVerdict::Fail, t0.addDays(1))),
-                 WriteOutcome::Written);
-    }
-    HistoryRequest request;
-    request.databaseUrl = QStringLiteral("sqlite:") + dir.filePath(db);
-    request.since = since;
-    request.result = result;
-    request.spoolPath = dir.filePath(QStringLiteral("spool.sqlite"));
-    QString out;
-    QString err;
-    QTextStream outStream(&out);
-    QTextStream errStream(&err);
-    QCOMPARE(runHistory(request, outStream, errStream), status);
-    QVERIFY2((status == 0 ? out : err).contains(printed), qPrintable(out + err));
-    QCOMPARE(out.count(QLatin1Char('\n')), status == 0 ? 2 - !since.isEmpty() : 0);
 }
 
 int main(int argc, char **argv)

@@ -1,0 +1,110 @@
+#include "ctlcommands.h"
+#include "serialtransport.h"
+#include "station.h"
+
+#include <csignal>
+
+namespace {
+
+// The station until Ctrl-C, SIGTERM or, with --once, one sensor per port: 0
+// all passed (or stopped), 1 for a refused profile or database URL, 2 when
+// a port cannot be opened with --once, 5 when any sensor failed, 6 when a
+// record could be neither written nor spooled.
+int runCommission(Session &session, const CommissionOptions &options)
+{
+    Output &out = session.out;
+    const ProfileOutcome profile = loadProfile(options.profilePath);
+    if (!profile.ok()) {
+        out.error(QStringLiteral("profile %1 refused: %2")
+                      .arg(options.profilePath, profile.errorMessage()));
+        return kExitUsage;
+    }
+    const DatabaseUrlOutcome url = parseDatabaseUrl(options.databaseUrl);
+    if (!url.ok()) {
+        out.error(url.error);
+        return kExitUsage;
+    }
+    const StoreOptions storeOptions;
+    StationSettings settings;
+    settings.ports = options.ports;
+    settings.fixture.baud = session.link.baud;
+    settings.fixture.timeoutMs = session.link.timeoutMs;
+    settings.fixture.retries = session.link.retries;
+    settings.fixture.operatorName = options.operatorName;
+    settings.fixture.once = options.once;
+    if (session.stopOnSignals)
+        session.stopOnSignals();
+    StationStreams streams;
+    streams.terminal = out.outIsTerminal();
+    streams.write = [&out](const QByteArray &bytes) { out.raw(bytes); };
+    streams.error = [&out](const QString &message) { out.error(message); };
+
+    const StationSummary summary = runStation(settings, profile.profile, url.url, storeOptions,
+                                              session.makeTransport, session.stop, streams);
+    if (summary.recordLost)
+        return kExitFile;
+    if (summary.anyFailed)
+        return kExitFail;
+    if (summary.portProblem && options.once)
+        return kExitPort;
+    return kExitSuccess;
+}
+
+// The ports once the whole line is read: a --port before the command counts
+// too. Empty when they are sound.
+QString settlePorts(Invocation &inv)
+{
+    QStringList &ports = std::any_cast<std::shared_ptr<CommissionOptions>>(inv.options)->ports;
+    if (!inv.link.port.isEmpty())
+        ports.prepend(inv.link.port);
+    if (ports.isEmpty())
+        return QStringLiteral("no port given: add --port NAME for each fixture (ktr450ctl ports "
+                              "lists the serial ports)");
+    for (int i = 0; i < ports.size(); ++i) {
+        if (ports.indexOf(ports[i]) != i)
+            return QStringLiteral("port %1 is given twice").arg(ports[i]);
+    }
+    return QString();
+}
+
+} // namespace
+
+void addCommissionCommand(CLI::App &root, Invocation &inv)
+{
+    CLI::App *sub = cli::addCommand(
+        root, inv, "commission",
+        "commission --profile FILE --port A [--port B ...] [--db URL] [--operator NAME]\n"
+        "           [--once]\n"
+        "  a commissioning station: on every port at once, wait for a sensor, read\n"
+        "  its serial number and firmware, write the profile's settings, read each\n"
+        "  back, run the profile's verification, record the run in the results\n"
+        "  database (URL as for history) and print one line: port, serial number,\n"
+        "  PASS or FAIL, seconds, and the first reason of a FAIL; then wait until\n"
+        "  the sensor is removed and for the next. On a terminal a status line per\n"
+        "  port is updated in place. --once: one sensor per port, then exit (0 when\n"
+        "  all passed, 5 when any failed). The profile is checked whole before\n"
+        "  anything is sent. While the database cannot be reached, records wait in\n"
+        "  a local spool (ktr450-results-spool.sqlite) and are written later.\n"
+        "  Ctrl-C stops the station once the sensors in the fixtures are done.\n"
+        "  ktr450ctl commission --profile line3.json --port ttyUSB0 --port ttyUSB1\n"
+        "                                                     ttyUSB0  2309-0451  PASS  4.1 s");
+    const auto options = std::make_shared<CommissionOptions>();
+    cli::addValue(*sub, "--profile", "FILE", "the commissioning profile (JSON)",
+                  options->profilePath, cli::checkFileName)
+        ->required();
+    sub->add_option_function<std::vector<std::string>>(
+           "--port",
+           [options](const std::vector<std::string> &names) {
+               for (const std::string &name : names)
+                   options->ports << cli::accepted(cli::checkPort(cli::fromCli(name)));
+           },
+           "a fixture's serial port; one --port per fixture")
+        ->type_name("NAME")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    cli::addDatabase(*sub, options->databaseUrl);
+    cli::addValue(*sub, "--operator", "NAME", "who runs the station, for the records",
+                  options->operatorName,
+                  [](const QString &text) { return cli::keptIf(text, QString()); });
+    sub->add_flag("--once", options->once, "one sensor per port, then exit");
+    cli::onChosen(*sub, inv, options, runCommission, settlePorts);
+}

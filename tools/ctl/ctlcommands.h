@@ -1,0 +1,113 @@
+// ktr450ctl's commands, one file each: every file declares its subcommand
+// with its options and runs it. The options structs are here so that the
+// command line can be checked on its own.
+#pragma once
+
+#include "commandline.h"
+#include "databaseurl.h"
+#include "exitstatus.h"
+#include "historyfilter.h"
+#include "registercodec.h"
+#include "scanner.h"
+#include "verification.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+using AddCommand = void (*)(CLI::App &root, Invocation &inv);
+
+// Reads without options.
+struct NoOptions {
+};
+void addNoiseCommand(CLI::App &root, Invocation &inv);
+void addSerialCommand(CLI::App &root, Invocation &inv);
+void addOriginCommand(CLI::App &root, Invocation &inv);
+void addPortsCommand(CLI::App &root, Invocation &inv);
+void addFactoryResetCommand(CLI::App &root, Invocation &inv);
+
+struct VersionOptions {
+    bool ownProtocol = false;
+};
+void addVersionCommand(CLI::App &root, Invocation &inv);
+
+struct AddressOptions {
+    std::optional<uint8_t> newAddress; // set it; nothing: read it
+};
+void addAddressCommand(CLI::App &root, Invocation &inv);
+
+struct CalibrationOptions {
+    int range = 0;
+    std::optional<int> offset; // with `factor`: write them
+    std::optional<int> factor;
+};
+void addCalibrationCommand(CLI::App &root, Invocation &inv);
+
+struct ParamsOptions {
+    bool ownProtocol = false;
+    std::optional<CalibrationParameters> values; // write them; nothing: read them
+};
+void addParamsCommand(CLI::App &root, Invocation &inv);
+
+struct IdentityOptions {
+    std::optional<std::array<uint8_t, 4>> identity; // write it; nothing: read it
+};
+void addIdentityCommand(CLI::App &root, Invocation &inv);
+
+struct ProtocolOptions {
+    bool toOwnProtocol = false;
+};
+void addProtocolCommand(CLI::App &root, Invocation &inv);
+
+struct WatchOptions {
+    int intervalMs = 1000; // time from one reading's start to the next
+    int count = 0;         // readings to take, 0 until interrupted
+};
+void addWatchCommand(CLI::App &root, Invocation &inv);
+
+struct VerifyOptions {
+    VerifySettings settings;
+    QString pdfPath; // the certificate; empty for none
+    QString svgPath; // the chart alone
+    QString pngPath;
+};
+void addVerifyCommand(CLI::App &root, Invocation &inv);
+
+// scan's options are the scanner's settings (scanner.h).
+void addScanCommand(CLI::App &root, Invocation &inv);
+
+struct HistoryOptions {
+    QString databaseUrl = QLatin1String(kDefaultDatabaseUrl);
+    HistoryFilter filter;
+    bool csv = false;
+};
+void addHistoryCommand(CLI::App &root, Invocation &inv);
+
+struct CommissionOptions {
+    QString profilePath;
+    QStringList ports; // with the --port of the line, if any, first
+    QString databaseUrl = QLatin1String(kDefaultDatabaseUrl);
+    QString operatorName;
+    bool once = false;
+};
+void addCommissionCommand(CLI::App &root, Invocation &inv);
+
+struct ReportOptions {
+    QString databaseUrl = QLatin1String(kDefaultDatabaseUrl);
+    QString serialNumber;
+    QString pdfPath;
+};
+void addReportCommand(CLI::App &root, Invocation &inv);
+
+// Every command, in the order the help lists them.
+constexpr AddCommand kCommands[] = {
+    addNoiseCommand,        addSerialCommand,      addVersionCommand, addOriginCommand,
+    addAddressCommand,      addCalibrationCommand, addParamsCommand,  addIdentityCommand,
+    addFactoryResetCommand, addProtocolCommand,    addPortsCommand,   addWatchCommand,
+    addVerifyCommand,       addHistoryCommand,     addScanCommand,    addCommissionCommand,
+    addReportCommand,
+};

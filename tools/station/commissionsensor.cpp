@@ -1,0 +1,250 @@
+#include "commissionsensor.h"
+
+#include "formats.h"
+#include "statisticsoutput.h"
+#include "verification.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <cmath>
+#include <optional>
+
+namespace {
+
+// One sensor run: each step stops the run at its first failure, which
+// becomes the record's reason.
+class SensorRun
+{
+  public:
+    SensorRun(SensorClient &client, RunRecord &record,
+              const std::function<void(const QString &)> &onStep)
+        : client_(client), record_(record), onStep_(onStep)
+    {
+    }
+
+    // A read's value, or nothing once the run has failed.
+    template <typename Call>
+    auto read(const QString &what, Call call) -> std::optional<decltype(call().value)>
+    {
+        if (!begin(what))
+            return std::nullopt;
+        const auto result = call();
+        if (!check(what, result.outcome))
+            return std::nullopt;
+        return result.value;
+    }
+    // Whether a write was confirmed; false too once the run has failed.
+    template <typename Call> bool write(const QString &what, Call call)
+    {
+        return begin(what) && check(what, call());
+    }
+
+    void fail(const QString &reason)
+    {
+        if (failed())
+            return;
+        record_.result = RunVerdict::Fail;
+        record_.reason = reason;
+    }
+    bool failed() const { return !record_.reason.isEmpty(); }
+    SensorRunOutcome outcome() const { return outcome_; }
+    SensorClient &client() { return client_; }
+    void announce(const QString &what) const
+    {
+        if (onStep_)
+            onStep_(what);
+    }
+
+  private:
+    bool begin(const QString &what)
+    {
+        if (failed())
+            return false;
+        announce(what);
+        return true;
+    }
+    bool check(const QString &what, const Outcome &outcome)
+    {
+        switch (outcome.kind) {
+        case Outcome::Done:
+            return true;
+        case Outcome::NoReply:
+        case Outcome::PortFailure:
+            outcome_.sensorLost = true;
+            fail(QStringLiteral("sensor removed or silent while %1: %2").arg(what, outcome.reason));
+            return false;
+        case Outcome::BadReply:
+            fail(QStringLiteral("%1: %2").arg(what, outcome.reason));
+            return false;
+        }
+        return false;
+    }
+
+    SensorClient &client_;
+    RunRecord &record_;
+    const std::function<void(const QString &)> &onStep_;
+    SensorRunOutcome outcome_;
+};
+
+void readIdentity(SensorRun &run, RunRecord &record)
+{
+    SensorClient &c = run.client();
+    if (const auto serial = run.read(QStringLiteral("reading the serial number"),
+                                     [&] { return c.readSerialNumber(); }))
+        record.serialNumber = identityText(*serial);
+    if (const auto version =
+            run.read(QStringLiteral("reading the firmware"), [&] { return c.readVersion(); }))
+        record.firmware = firmwareVersionText(*version);
+    if (const auto address =
+            run.read(QStringLiteral("reading the address"), [&] { return c.readAddress(); }))
+        record.addressBefore = *address;
+}
+
+// Writes the profile's settings; `written` receives each one the sensor
+// confirmed.
+void writeSettings(SensorRun &run, const CommissioningProfile &profile,
+                   CommissioningProfile &written)
+{
+    SensorClient &c = run.client();
+    if (profile.address && run.write(QStringLiteral("writing the address"),
+                                     [&] { return c.writeAddress(*profile.address); }))
+        written.address = profile.address;
+    for (const RangeCalibration &entry : profile.calibration) {
+        if (run.write(QStringLiteral("writing calibration range %1").arg(entry.range), [&] {
+                return c.writeCalibration(entry.range, {entry.offset, entry.factor});
+            }))
+            written.calibration << entry;
+    }
+    if (profile.parameters && run.write(QStringLiteral("writing the calibration parameters"),
+                                        [&] { return c.writeParameters(*profile.parameters); }))
+        written.parameters = profile.parameters;
+}
+
+// Reads back every setting the profile names into `readBack` and compares.
+void readBackSettings(SensorRun &run, const CommissioningProfile &profile,
+                      CommissioningProfile &readBack)
+{
+    SensorClient &c = run.client();
+    if (profile.address) {
+        readBack.address =
+            run.read(QStringLiteral("reading back the address"), [&] { return c.readAddress(); });
+        if (readBack.address && readBack.address != profile.address)
+            run.fail(QStringLiteral("address read back as %1 instead of %2")
+                         .arg(QString::number(*readBack.address, 16),
+                              QString::number(*profile.address, 16)));
+    }
+    for (const RangeCalibration &asked : profile.calibration) {
+        const std::optional<Calibration> got =
+            run.read(QStringLiteral("reading back calibration range %1").arg(asked.range),
+                     [&] { return c.readCalibration(asked.range); });
+        if (!got)
+            continue;
+        readBack.calibration << RangeCalibration{asked.range, got->offset, got->factor};
+        if (got->offset != asked.offset || got->factor != asked.factor)
+            run.fail(QStringLiteral("calibration range %1 read back as %2 %3 instead of %4 %5")
+                         .arg(asked.range)
+                         .arg(got->offset)
+                         .arg(got->factor)
+                         .arg(asked.offset)
+                         .arg(asked.factor));
+    }
+    if (profile.parameters) {
+        readBack.parameters = run.read(QStringLiteral("reading back the calibration parameters"),
+                                       [&] { return c.readParameters(); });
+        if (readBack.parameters && readBack.parameters != profile.parameters)
+            run.fail(QStringLiteral("calibration parameters read back differ from the "
+                                    "profile's"));
+    }
+}
+
+VerifySettings verifySettings(const VerificationTarget &target)
+{
+    VerifySettings settings;
+    settings.reference = target.referenceHundredths / 100.0;
+    settings.tolerance = target.toleranceHundredths / 100.0;
+    settings.durationMs = target.durationSeconds * 1000;
+    settings.hasMaxSpread = bool(target.maxSpreadHundredths);
+    if (target.maxSpreadHundredths)
+        settings.maxSpread = *target.maxSpreadHundredths / 100.0;
+    return settings;
+}
+
+// Each reading as [seconds since the first, dB], so that the run's
+// certificate can draw its chart from the record alone.
+QJsonArray readingsJson(const QVector<TimedReading> &readings)
+{
+    QJsonArray out;
+    for (const TimedReading &r : readings) {
+        const double seconds = r.sample.seconds - readings.first().sample.seconds;
+        out.append(QJsonArray{std::round(seconds * 1000.0) / 1000.0, r.sample.level});
+    }
+    return out;
+}
+
+void runVerification(SensorRun &run, const VerificationTarget &target, RunRecord &record)
+{
+    if (run.failed())
+        return;
+    run.announce(QStringLiteral("verifying for %1 s").arg(target.durationSeconds));
+    const VerifySettings settings = verifySettings(target);
+    const VerifyOutcome outcome = runVerify(run.client(), settings);
+    record.statistics = statisticsJson(outcome.statistics);
+    record.statistics.insert(QStringLiteral("readings"), readingsJson(outcome.readings));
+    if (!outcome.judged()) {
+        run.fail(QStringLiteral("sensor removed or silent while verifying: %1").arg(outcome.error));
+        return;
+    }
+    const NoiseStatistics &s = outcome.statistics;
+    if (!outcome.verdict.levelWithin)
+        run.fail(QStringLiteral("verification: Leq %1 dB is off the reference %2 dB by more than "
+                                "%3 dB")
+                     .arg(s.leq, 0, 'f', 2)
+                     .arg(settings.reference, 0, 'f', 2)
+                     .arg(settings.tolerance, 0, 'f', 2));
+    else if (!outcome.verdict.spreadWithin)
+        run.fail(QStringLiteral("verification: L10 - L90 is %1 dB, more than %2 dB")
+                     .arg(s.l10 - s.l90, 0, 'f', 2)
+                     .arg(settings.maxSpread, 0, 'f', 2));
+}
+
+// The protocol goes last: once the sensor speaks its own protocol, the
+// Modbus reads above would go unanswered.
+void leaveInProtocol(SensorRun &run, LinkProtocol protocol, CommissioningProfile &written,
+                     CommissioningProfile &readBack)
+{
+    SensorClient &c = run.client();
+    const bool own = protocol == LinkProtocol::Own;
+    if (!run.write(QStringLiteral("switching the protocol"), [&] { return c.switchProtocol(own); }))
+        return;
+    written.protocol = protocol;
+    if (run.read(QStringLiteral("checking the protocol it answers"),
+                 [&] { return own ? c.readOwnVersion() : c.readVersion(); }))
+        readBack.protocol = protocol;
+}
+
+} // namespace
+
+SensorRunOutcome commissionSensor(SensorClient &client, const CommissioningProfile &profile,
+                                  RunRecord &record,
+                                  const std::function<void(const QString &)> &onStep)
+{
+    SensorRun run(client, record, onStep);
+    record.result = RunVerdict::Pass;
+    record.reason.clear();
+    record.settingsAsked = profile.settingsJson();
+    CommissioningProfile written;
+    CommissioningProfile readBack;
+    readIdentity(run, record);
+    writeSettings(run, profile, written);
+    readBackSettings(run, profile, readBack);
+    record.addressAfter = readBack.address
+                              ? std::optional<int>(*readBack.address)
+                              : (written.address ? std::nullopt : record.addressBefore);
+    if (profile.verification)
+        runVerification(run, *profile.verification, record);
+    if (profile.protocol)
+        leaveInProtocol(run, *profile.protocol, written, readBack);
+    record.settingsWritten = written.settingsJson();
+    record.settingsReadBack = readBack.settingsJson();
+    return run.outcome();
+}
