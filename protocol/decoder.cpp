@@ -4,6 +4,7 @@
 #include "frame.h"
 #include "framefinder.h"
 #include "modbus.h"
+#include "registercodec.h"
 #include "sensor.h"
 
 #include <QCoreApplication>
@@ -37,10 +38,17 @@ ReplyAction confirm(const char *source, bool alsoLog)
     return action;
 }
 
-// A 32-bit big-endian value of hundredths, as the window shows it.
-QString hundredthsAt(const uint8_t *bytes)
+void setParamFields(const CalibrationParameters &params, QVector<ReplyAction> &out)
 {
-    return realHundredthsText(int32_t(bigEndian32(bytes)));
+    out.append(setField(Field::CaliParamA, realHundredthsText(params.a)));
+    out.append(setField(Field::CaliParamB, realHundredthsText(params.b)));
+    out.append(setField(Field::CaliParamC, realHundredthsText(params.c)));
+}
+
+void setCalibrationFields(const Calibration &calibration, QVector<ReplyAction> &out)
+{
+    out.append(setField(Field::CalibrZero, QString::number(calibration.offset)));
+    out.append(setField(Field::CalibrateFactor, QString::number(calibration.factor)));
 }
 
 void decodeOwnReply(const uint8_t *f, QVector<ReplyAction> &out)
@@ -49,18 +57,16 @@ void decodeOwnReply(const uint8_t *f, QVector<ReplyAction> &out)
     switch (f[kOwnCommandOffset]) {
     case own::kReport:
         if (kind == own::kReportMarker) {
-            const uint8_t *origin = f + own::kReportOriginOffset;
-            const uint8_t *noise = f + own::kReportNoiseOffset;
-            out.append(appendLog(
-                QStringLiteral("Origin Value:  ") + QString::number(origin[0] | (origin[1] << 8)) +
-                QStringLiteral("    AD Count: ") +
-                QString::number(bigEndian32(f + own::kReportAdCountOffset)) +
-                QStringLiteral("     ") + QStringLiteral(" Noise:  ") +
-                tenthsText(unsigned(noise[0] | (noise[1] << 8))) + QStringLiteral("  dB")));
+            const OwnReport report = decodeOwnReport(f);
+            out.append(appendLog(QStringLiteral("Origin Value:  ") +
+                                 QString::number(report.origin) + QStringLiteral("    AD Count: ") +
+                                 QString::number(report.adCount) + QStringLiteral("     ") +
+                                 QStringLiteral(" Noise:  ") + tenthsText(report.noiseTenths) +
+                                 QStringLiteral("  dB")));
         }
         break;
     case own::kIdentity:
-        out.append(setField(Field::DeviceId, identityText(f + own::kIdentityOffset)));
+        out.append(setField(Field::DeviceId, identityText(decodeOwnIdentity(f))));
         break;
     case own::kWriteCaliParam:
         if (kind == own::kCaliParamSelector)
@@ -68,28 +74,21 @@ void decodeOwnReply(const uint8_t *f, QVector<ReplyAction> &out)
                 confirm(QT_TRANSLATE_NOOP("MainWindow", "Set Calibrate Param Success!"), false));
         break;
     case own::kReadCaliParam:
-        if (kind == own::kCaliParamSelector) {
-            const uint8_t *params = f + own::kCaliParamOffset;
-            out.append(setField(Field::CaliParamA, hundredthsAt(params)));
-            out.append(setField(Field::CaliParamB, hundredthsAt(params + 4)));
-            out.append(setField(Field::CaliParamC, hundredthsAt(params + 8)));
-        }
+        if (kind == own::kCaliParamSelector)
+            setParamFields(decodeOwnCaliParams(f), out);
         break;
     case own::kConfig:
         if (kind == own::kConfigFactoryReset &&
             f[own::kConfigSignOffset] == own::kFactoryResetDone) {
             out.append(confirm(QT_TRANSLATE_NOOP("MainWindow", "恢复出厂设置成功！"), false));
         } else if (kind == own::kConfigCalibration) {
-            out.append(setField(Field::CalibrZero, zeroOffsetText(f[own::kConfigSignOffset],
-                                                                  f[own::kConfigMagnitudeOffset])));
-            out.append(
-                setField(Field::CalibrateFactor, QString::number(f[own::kConfigFactorOffset])));
+            setCalibrationFields(decodeOwnCalibration(f), out);
         } else if (kind == own::kConfigCalibrateDone) {
             out.append(confirm(QT_TRANSLATE_NOOP("MainWindow", "设置校准成功!"), false));
         }
         break;
     case own::kVersion:
-        out.append(setField(Field::SoftId, ownVersionText(f + own::kVersionOffset)));
+        out.append(setField(Field::SoftId, firmwareVersionText(decodeOwnVersion(f))));
         break;
     default:
         break;
@@ -139,36 +138,35 @@ void decodeWriteEcho(const uint8_t *b, QVector<ReplyAction> &out)
     out.append(action);
 }
 
-// `data` is the reply's register data: two bytes a register, big-endian.
+// `data` is the reply's register data, decoded by the register codec.
 void decodeQueryReply(Query query, const uint8_t *data, QVector<ReplyAction> &out)
 {
     switch (query) {
     case Query::Noise:
         out.append(appendLog(QStringLiteral("Current Noise Value: ") +
-                             tenthsText(bigEndian16(data)) + QStringLiteral("  dB")));
+                             tenthsText(decodeNoise(data)) + QStringLiteral("  dB")));
         break;
-    case Query::DeviceAddr: // the low byte of the register
-        out.append(setField(Field::DeviceAddr, QString::number(data[1], 16)));
+    case Query::DeviceAddr:
+        out.append(setField(Field::DeviceAddr, QString::number(decodeDeviceAddr(data), 16)));
         break;
-    case Query::Calibrate: // offset register: sign, magnitude; factor register: 0, factor
-        out.append(setField(Field::CalibrZero, zeroOffsetText(data[0], data[1])));
-        out.append(setField(Field::CalibrateFactor, QString::number(data[3])));
+    case Query::Calibrate:
+        setCalibrationFields(decodeCalibration(data), out);
         break;
     case Query::SerialNumber:
-        out.append(setField(Field::DeviceId, identityText(data)));
+        out.append(setField(Field::DeviceId, identityText(decodeSerialNumber(data))));
         break;
     case Query::Version:
-        out.append(setField(Field::SoftId, modbusVersionText(bigEndian16(data))));
+        out.append(setField(Field::SoftId, firmwareVersionText(decodeVersion(data))));
         break;
-    case Query::Origin: // a 32-bit raw value, then the noise
-        out.append(appendLog(QStringLiteral("Origin Value:  ") +
-                             QString::number(bigEndian32(data)) + QStringLiteral("   ::::::  ") +
-                             tenthsText(bigEndian16(data + 4)) + QStringLiteral("    dB   ")));
+    case Query::Origin: {
+        const Origin origin = decodeOrigin(data);
+        out.append(appendLog(QStringLiteral("Origin Value:  ") + QString::number(origin.raw) +
+                             QStringLiteral("   ::::::  ") + tenthsText(origin.noiseTenths) +
+                             QStringLiteral("    dB   ")));
         break;
+    }
     case Query::CaliParam:
-        out.append(setField(Field::CaliParamA, hundredthsAt(data)));
-        out.append(setField(Field::CaliParamB, hundredthsAt(data + 4)));
-        out.append(setField(Field::CaliParamC, hundredthsAt(data + 8)));
+        setParamFields(decodeCaliParams(data), out);
         break;
     }
 }
@@ -195,7 +193,7 @@ void decodeException(const uint8_t *b, PendingReplies &flags, QVector<ReplyActio
     action.kind = ReplyAction::Refused;
     action.function = uint8_t(b[modbus::kFunctionOffset] & ~modbus::kExceptionBit);
     action.exceptionCode = b[modbus::kExceptionCodeOffset];
-    const std::optional<Query> query = awaitedFor(flags, takeWrite(flags, headOf(b), true));
+    const std::optional<Query> query = awaitedFor(flags, takeWrite(flags, headOf(b)));
     if (query) {
         action.answersQuery = true;
         action.query = *query;
@@ -213,18 +211,22 @@ void decodeModbusFrame(const QByteArray &frame, PendingReplies &flags, QVector<R
         decodeException(b, flags, out);
     } else if (function == modbus::kWriteSingle || function == modbus::kWriteMultiple) {
         decodeWriteEcho(b, out);
-    } else if (const std::optional<Query> query =
-                   awaitedFor(flags, takeWrite(flags, frame, true))) {
+    } else if (const std::optional<Query> query = awaitedFor(flags, takeWrite(flags, frame))) {
         pendingFlag(flags, *query) = 0;
         decodeQueryReply(*query, b + modbus::kReplyDataOffset, out);
     }
 }
 
-// A Modbus frame whose CRC fails answers nothing; but when it came for the
-// write its query awaits, that query learns that its reply came damaged.
+// A Modbus frame whose CRC fails answers nothing and takes no write off the
+// line: its header may be damaged too, or be bytes that only look like one.
+// But when it looks like the reply to the write its query awaits, from the
+// address intact replies come from, that query learns that its reply may
+// have come damaged.
 void noteDamagedFrame(const QByteArray &frame, PendingReplies &flags)
 {
-    const std::optional<PendingReplies::Written> written = takeWrite(flags, frame, false);
+    if (flags.replySlave >= 0 && uint8_t(frame[modbus::kSlaveOffset]) != flags.replySlave)
+        return;
+    const std::optional<PendingReplies::Written> written = firstWriteFor(flags, frame);
     if (written && pendingFlag(flags, written->query) == 1 &&
         flags.raisedAs[size_t(written->query)] == written->order)
         flags.damaged[size_t(written->query)] = true;
@@ -300,6 +302,7 @@ QVector<ReplyAction> decodeTick(const QByteArray &block, PendingReplies &flags, 
             if (found.intact)
                 decodeOwnReply(reinterpret_cast<const uint8_t *>(frame.constData()), out);
         } else if (found.intact) {
+            flags.replySlave = uint8_t(frame[modbus::kSlaveOffset]);
             decodeModbusFrame(frame, flags, out);
         } else {
             noteDamagedFrame(frame, flags);

@@ -56,17 +56,6 @@ QString firmwareVersionText(const FirmwareVersion &version)
     return QStringLiteral("%1-%2-%3").arg(version.major).arg(version.minor).arg(version.patch);
 }
 
-QString modbusVersionText(uint16_t versionRegister)
-{
-    const uint8_t data[2] = {uint8_t(versionRegister >> 8), uint8_t(versionRegister)};
-    return firmwareVersionText(decodeVersion(data));
-}
-
-QString ownVersionText(const uint8_t *bytes)
-{
-    return firmwareVersionText(ownVersionAt(bytes));
-}
-
 QString zeroOffsetText(uint8_t signByte, uint8_t magnitude)
 {
     return QString::number(calibrationOffset(signByte, magnitude));

@@ -25,10 +25,6 @@ QString identityText(const uint8_t *bytes);
 QString identityText(uint32_t identity);
 // A version as major-minor-patch: 17-6-11.
 QString firmwareVersionText(const FirmwareVersion &version);
-// The version register (see decodeVersion): 0x160B gives 17-6-11.
-QString modbusVersionText(uint16_t versionRegister);
-// The own protocol's three signed version bytes: 11 06 07 gives 17-6-7.
-QString ownVersionText(const uint8_t *bytes);
 // The zero offset as the sensor keeps it: a sign byte (0x00 negative, any
 // other value positive) and a magnitude; a magnitude of 0 is 0.
 QString zeroOffsetText(uint8_t signByte, uint8_t magnitude);

@@ -17,8 +17,7 @@
 
 // No reply of this sensor is longer than an own-protocol frame; the longest
 // Modbus reply is the one to the longest read the tool makes.
-constexpr int kLongestModbusReply =
-    modbus::kReadReplyHeaderSize + reads::kCaliParam.replyByteCount() + modbus::kCrcSize;
+constexpr int kLongestModbusReply = modbus::readReplySize(reads::kCaliParam.replyByteCount());
 constexpr int kLongestFrame =
     kOwnFrameSize > kLongestModbusReply ? kOwnFrameSize : kLongestModbusReply;
 

@@ -76,21 +76,37 @@ bool sameShape(Query a, Query b)
     return ra.function == rb.function && ra.replyByteCount() == rb.replyByteCount();
 }
 
-std::optional<PendingReplies::Written> takeWrite(PendingReplies &flags, const QByteArray &head,
-                                                 bool intact)
+namespace {
+
+int firstWriteIndex(const PendingReplies &flags, const QByteArray &head)
 {
     for (int i = 0; i < flags.onLine.size(); ++i) {
-        const PendingReplies::Written written = flags.onLine[i];
-        const RegisterRead read = queryRead(written.query);
-        if (!modbusHeadCouldBe(head, read.function, read.replyByteCount()))
-            continue;
-        if (intact)
-            flags.onLine.remove(0, i + 1);
-        else
-            flags.onLine.remove(i);
-        return written;
+        const RegisterRead read = queryRead(flags.onLine[i].query);
+        if (modbusHeadCouldBe(head, read.function, read.replyByteCount()))
+            return i;
     }
-    return std::nullopt;
+    return -1;
+}
+
+} // namespace
+
+std::optional<PendingReplies::Written> firstWriteFor(const PendingReplies &flags,
+                                                     const QByteArray &head)
+{
+    const int i = firstWriteIndex(flags, head);
+    if (i < 0)
+        return std::nullopt;
+    return flags.onLine[i];
+}
+
+std::optional<PendingReplies::Written> takeWrite(PendingReplies &flags, const QByteArray &head)
+{
+    const int i = firstWriteIndex(flags, head);
+    if (i < 0)
+        return std::nullopt;
+    const PendingReplies::Written written = flags.onLine[i];
+    flags.onLine.remove(0, i + 1);
+    return written;
 }
 
 namespace {

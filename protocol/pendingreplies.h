@@ -74,6 +74,8 @@ struct PendingReplies {
     std::array<qint64, kQueryCount> expiredAtMs{};
     std::array<bool, kQueryCount> quietSinceExpiry{true, true, true, true, true, true, true};
     qint64 lastFrameMs = 0;
+    // The address the last intact Modbus reply came from; -1 before one.
+    int replySlave = -1;
 
     // Received bytes that may still grow into a frame, and when they began
     // to arrive: a reply split across poll ticks is joined here.
@@ -88,13 +90,15 @@ int pendingFlag(const PendingReplies &flags, Query query);
 void raisePending(PendingReplies &flags, Query query, qint64 nowMs);
 // A raised query whose frame could not be written after all: no reply is due.
 void withdrawPending(PendingReplies &flags, Query query);
-// A frame that begins with `head` came: the write it answers is the first on
-// the line whose query draws replies like it. That write leaves the line;
-// when `intact`, so does every write before it (their replies would have
-// come first). Returns the write, or nullopt when no write awaits such a
-// frame (junk, or a reply the line no longer waits for).
-std::optional<PendingReplies::Written> takeWrite(PendingReplies &flags, const QByteArray &head,
-                                                 bool intact);
+// The write a reply beginning with `head` answers: the first on the line
+// whose query draws replies like it; nullopt when no write awaits such a
+// reply (junk, or a reply the line no longer waits for).
+std::optional<PendingReplies::Written> firstWriteFor(const PendingReplies &flags,
+                                                     const QByteArray &head);
+// An intact reply beginning with `head` came: the write it answers leaves
+// the line, and so does every write before it (their replies would have
+// come first). Returns that write, as firstWriteFor() finds it.
+std::optional<PendingReplies::Written> takeWrite(PendingReplies &flags, const QByteArray &head);
 // Nothing can be pending on a link that was just opened: flags, held
 // queries and received fragments all go.
 void lowerAllPending(PendingReplies &flags);

@@ -90,60 +90,60 @@ void WindowCommandsTest::buttonSendsExactFrame_data()
     const QStringList noFields;
     const QStringList abc{"lineEdit_CaliParamA", "lineEdit_CaliParamB", "lineEdit_CaliParamC"};
 
-    QTest::newRow("noise") << QByteArray("pushButton_GetNoise") << none << bytes("000400000001301b")
+    QTest::newRow("noise") << QByteArray("pushButton_GetNoise") << none << hex("000400000001301b")
                            << QByteArray("waitNoise") << noFields;
     QTest::newRow("serial number")
-        << QByteArray("pushButton_GetSN") << none << bytes("000300010002941a")
-        << QByteArray("waitSN") << QStringList{"Edit_DeviceID"};
+        << QByteArray("pushButton_GetSN") << none << hex("000300010002941a") << QByteArray("waitSN")
+        << QStringList{"Edit_DeviceID"};
     QTest::newRow("version") << QByteArray("pushButton_GetVersion") << none
-                             << bytes("000300030001"
-                                      "75db")
+                             << hex("000300030001"
+                                    "75db")
                              << QByteArray("waitVersion") << QStringList{"label_softid"};
     QTest::newRow("address query")
-        << QByteArray("pushButton_GetDeviceAddr") << none << bytes("00030009000155d9")
+        << QByteArray("pushButton_GetDeviceAddr") << none << hex("00030009000155d9")
         << QByteArray("waitDeviceAddr") << QStringList{"lineEdit_DeviceAddr"};
     QTest::newRow("set address 2") << QByteArray("pushButton_SetDeviceAddr") << address("2")
-                                   << bytes("000600090002d9d8") << QByteArray() << noFields;
+                                   << hex("000600090002d9d8") << QByteArray() << noFields;
     QTest::newRow("set address 0x1F") << QByteArray("pushButton_SetDeviceAddr") << address(" 0x1F ")
-                                      << bytes("00060009001f19d1") << QByteArray() << noFields;
+                                      << hex("00060009001f19d1") << QByteArray() << noFields;
     QTest::newRow("set address f7") << QByteArray("pushButton_SetDeviceAddr") << address("f7")
-                                    << bytes("0006000900f7199f") << QByteArray() << noFields;
-    QTest::newRow("origin") << QByteArray("pushButton_GetOrigin") << none
-                            << bytes("000300a1000355f8") << QByteArray("waitOrigin") << noFields;
+                                    << hex("0006000900f7199f") << QByteArray() << noFields;
+    QTest::newRow("origin") << QByteArray("pushButton_GetOrigin") << none << hex("000300a1000355f8")
+                            << QByteArray("waitOrigin") << noFields;
     QTest::newRow("factory") << QByteArray("pushButton_SetFactoryConfig") << none
-                             << bytes("000600a5000159f8") << QByteArray() << noFields;
+                             << hex("000600a5000159f8") << QByteArray() << noFields;
     QTest::newRow("to own protocol") << QByteArray("pushButton_ChangeToVelaProtocol") << none
-                                     << bytes("000600b10000d83c") << QByteArray() << noFields;
+                                     << hex("000600b10000d83c") << QByteArray() << noFields;
     QTest::newRow("to modbus") << QByteArray("pushButton_ChangeToModbus") << none
-                               << bytes("000600b10003983d") << QByteArray() << noFields;
+                               << hex("000600b10003983d") << QByteArray() << noFields;
     QTest::newRow("parameters read")
-        << QByteArray("pushButton_GetCaliParam") << none << bytes("000300b20006643e")
+        << QByteArray("pushButton_GetCaliParam") << none << hex("000300b20006643e")
         << QByteArray("waitCaliParam") << abc;
     QTest::newRow("parameters write")
         << QByteArray("pushButton_SetCaliParam") << params("1.5", "-1", "0")
-        << bytes("001000b200060c00000096ffffff9c00000000c040") << QByteArray() << noFields;
+        << hex("001000b200060c00000096ffffff9c00000000c040") << QByteArray() << noFields;
     QTest::newRow("calibrate read")
-        << QByteArray("pushButton_Calibrate") << calibrate(0, "7", "9") << bytes("000300c3000235e6")
+        << QByteArray("pushButton_Calibrate") << calibrate(0, "7", "9") << hex("000300c3000235e6")
         << QByteArray("waitCalibrate")
         << QStringList{"lineEdit_CalibrZero", "lineEdit_CalibrateFactor"};
     QTest::newRow("calibrate write -5")
         << QByteArray("pushButton_Calibrate") << calibrate(1, "-5", "100")
-        << bytes("001000c30002040005006"
-                 "4aafc")
+        << hex("001000c30002040005006"
+               "4aafc")
         << QByteArray() << noFields;
     QTest::newRow("calibrate write 5")
         << QByteArray("pushButton_Calibrate") << calibrate(1, "5", "100")
-        << bytes("001000c3000204010500"
-                 "64ab00")
+        << hex("001000c3000204010500"
+               "64ab00")
         << QByteArray() << noFields;
     QTest::newRow("own parameters read") << QByteArray("pushButton_GetCaliParam_Vela") << none
-                                         << bytes("aaa951"
-                                                  "0000000000000000000000000000"
-                                                  "51ab")
+                                         << hex("aaa951"
+                                                "0000000000000000000000000000"
+                                                "51ab")
                                          << QByteArray() << abc;
     QTest::newRow("own parameters write")
         << QByteArray("pushButton_SetCaliParam_Vela") << params("1.5", "-1", "0")
-        << bytes("aaa85100000096ffffff9c00000000000080ab") << QByteArray() << noFields;
+        << hex("aaa85100000096ffffff9c00000000000080ab") << QByteArray() << noFields;
 }
 
 void WindowCommandsTest::buttonSendsExactFrame()
@@ -190,12 +190,12 @@ void WindowCommandsTest::identityQuerySendsTwoFramesWithoutEcho()
     QVERIFY(t.open());
     t.cmd()->setText(QStringLiteral("previous"));
     t.click("pushButton_GetInfo");
-    const QByteArray expected = bytes("aaa6"
-                                      "00000000000000000000000000000000"
-                                      "ab"
-                                      "aab5"
-                                      "00000000000000000000000000000000"
-                                      "ab");
+    const QByteArray expected = hex("aaa6"
+                                    "00000000000000000000000000000000"
+                                    "ab"
+                                    "aab5"
+                                    "00000000000000000000000000000000"
+                                    "ab");
     QCOMPARE(t.sentExactly(expected.size()).toHex(), expected.toHex());
     QCOMPARE(t.cmd()->text(), QStringLiteral("previous"));
     QVERIFY(widget<QLineEdit>(t.window.get(), "Edit_DeviceID")->text().isEmpty());
@@ -210,7 +210,7 @@ void WindowCommandsTest::setIdentityShowsNoEcho()
     t.cmd()->setText(QStringLiteral("previous"));
     QTest::ignoreMessage(QtDebugMsg, "ff ff ff ff");
     t.click("pushButton_SetID");
-    const QByteArray expected = bytes("aaa7000000000000ffffffff0000000000fcab");
+    const QByteArray expected = hex("aaa7000000000000ffffffff0000000000fcab");
     QCOMPARE(t.sentExactly(expected.size()).toHex(), expected.toHex());
     QCOMPARE(t.cmd()->text(), QStringLiteral("previous"));
     QCOMPARE(widget<QLineEdit>(t.window.get(), "Edit_DeviceID")->text(),

@@ -21,13 +21,6 @@
 
 namespace {
 
-QByteArray withCrc(const char *hex)
-{
-    QByteArray frame = bytes(hex);
-    appendModbusCrc(frame);
-    return frame;
-}
-
 QStringList logLines(WindowOnPty &t)
 {
     const QString text = t.log()->toPlainText();
@@ -157,30 +150,30 @@ QByteArray twoHundredBytes(int round)
 {
     const auto r = char(round);
     QByteArray block;
-    block += ownFrame(0xA6, QByteArray(6, '\0') + bytes("12ab00") + r); // slot 0
-    block += ownFrame(0x7E, QByteArray(15, '\x55'));                    // slot 1
-    block += ownFrame(0xA9, bytes("51"
-                                  "00000096"
-                                  "ffffff9c"
-                                  "000004") +
-                                r);                                   // slot 2
-    block += QByteArray(kOwnFrameSize, '\x55');                       // slot 3
-    block += ownFrame(0xB5, QByteArray(7, '\0') + bytes("1106") + r); // slot 4
-    block += ownFrame(0xA5, bytes("03"
-                                  "0000"
-                                  "1027"
-                                  "00000000"
-                                  "c801"
-                                  "000000") +
+    block += ownFrame(0xA6, QByteArray(6, '\0') + hex("12ab00") + r); // slot 0
+    block += ownFrame(0x7E, QByteArray(15, '\x55'));                  // slot 1
+    block += ownFrame(0xA9, hex("51"
+                                "00000096"
+                                "ffffff9c"
+                                "000004") +
+                                r);                                 // slot 2
+    block += QByteArray(kOwnFrameSize, '\x55');                     // slot 3
+    block += ownFrame(0xB5, QByteArray(7, '\0') + hex("1106") + r); // slot 4
+    block += ownFrame(0xA5, hex("03"
+                                "0000"
+                                "1027"
+                                "00000000"
+                                "c801"
+                                "000000") +
                                 r); // slot 5
-    block += ownFrame(0xB4, bytes("0b"
-                                  "00") +
-                                r + bytes("64")); // slot 6
-    block += ownFrame(0xA8, bytes("51"));         // slot 7
+    block += ownFrame(0xB4, hex("0b"
+                                "00") +
+                                r + hex("64")); // slot 6
+    block += ownFrame(0xA8, hex("51"));         // slot 7
     // Bytes 152 to 170: a factory-reset confirmation straddling the bound.
-    block += ownFrame(0xB4, bytes("fd01"));
+    block += ownFrame(0xB4, hex("fd01"));
     // Bytes 171 to 189: an identity wholly past it.
-    block += ownFrame(0xA6, QByteArray(6, '\0') + bytes("deadbeef"));
+    block += ownFrame(0xA6, QByteArray(6, '\0') + hex("deadbeef"));
     block += QByteArray(200 - block.size(), '\x55');
     return block;
 }

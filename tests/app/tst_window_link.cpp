@@ -128,7 +128,7 @@ void WindowLinkTest::refreshWhileOpenKeepsTheLink()
 
     // Still the same link: a frame sent now reaches the pty.
     t.click("pushButton_GetNoise");
-    QCOMPARE(t.sent(8), bytes("000400000001301b"));
+    QCOMPARE(t.sent(8), hex("000400000001301b"));
     t.click("pushButtonClose");
     QVERIFY(!t.window->isLinkOpen());
 }

@@ -11,16 +11,9 @@
 
 namespace {
 
-QByteArray withCrc(const char *hex)
-{
-    QByteArray frame = bytes(hex);
-    appendModbusCrc(frame);
-    return frame;
-}
-
 QByteArray ownReply(uint8_t command, const char *dataHex)
 {
-    return ownFrame(command, bytes(dataHex));
+    return ownFrame(command, hex(dataHex));
 }
 
 } // namespace
@@ -173,7 +166,7 @@ void WindowRepliesTest::truncatedReplyLeavesFieldAndFlag()
     QVERIFY(t.open());
     widget<QLabel>(t.window.get(), "label_softid")->setText(QStringLiteral("old"));
     raisePending(pendingReplies, Query::Version, 0);
-    t.reply(bytes("00030205"));
+    t.reply(hex("00030205"));
     QCOMPARE(t.log()->toPlainText(), QStringLiteral("00 03 02 05 "));
     QCOMPARE(widget<QLabel>(t.window.get(), "label_softid")->text(), QStringLiteral("old"));
     QCOMPARE(pendingReplies.waitVersion, 1);
@@ -191,7 +184,7 @@ void WindowRepliesTest::oversizedReadDecodesOnlyItsFirstSlots()
     QVERIFY(t.open());
     QByteArray block;
     for (int slot = 0; slot < 8; ++slot)
-        block += ownFrame(0xB5, QByteArray(7, '\0') + bytes("1106") + char(10 + slot));
+        block += ownFrame(0xB5, QByteArray(7, '\0') + hex("1106") + char(10 + slot));
     // A ninth reply straddles the 160-byte bound and a tenth lies past it.
     block += ownReply(0xA6, "000000000000"
                             "deadbeef");

@@ -1,5 +1,6 @@
 // The reply decoder: one poll tick's bytes and the pending-reply flags in,
 // the ordered list of what the window must show out.
+#include "bytes.h"
 #include "decoder.h"
 #include "formats.h"
 #include "frame.h"
@@ -11,19 +12,6 @@
 #include <random>
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(QByteArray(text));
-}
-
-// The bytes with their Modbus CRC appended.
-QByteArray withCrc(const char *text)
-{
-    QByteArray frame = hex(text);
-    appendModbusCrc(frame);
-    return frame;
-}
 
 // A 19-byte own-protocol reply with the given bytes set; the checksum is
 // computed here by hand so the decoder's own helpers are not involved.

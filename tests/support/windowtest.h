@@ -1,6 +1,7 @@
 // Helpers for tests that drive the real window over a real pseudo-terminal.
 #pragma once
 
+#include "bytes.h"
 #include "catalogue.h"
 #include "mainwindow.h"
 #include "pseudoterminal.h"
@@ -30,11 +31,6 @@ template <typename T> T *widget(QWidget *window, const char *name)
     if (!found)
         qFatal("no widget named %s", name);
     return found;
-}
-
-inline QByteArray bytes(const char *hex)
-{
-    return QByteArray::fromHex(QByteArray(hex));
 }
 
 // Closes every message box that becomes modal, remembering titles and texts;
