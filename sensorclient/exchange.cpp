@@ -45,6 +45,7 @@ ExchangeResult Exchange::transact(const QByteArray &request, const ReplyFramer &
 {
     ExchangeResult result;
     bool garbled = false;
+    bool echoOnly = true; // every garbled attempt got nothing but the echo
     QString garbledDetail;
     for (int attemptNo = 0; attemptNo <= retries_; ++attemptNo) {
         ReplyFramer fresh = framer;
@@ -62,6 +63,7 @@ ExchangeResult Exchange::transact(const QByteArray &request, const ReplyFramer &
             return result;
         case AttemptEnd::Garbled:
             garbled = true;
+            echoOnly = echoOnly && fresh.onlyEcho();
             garbledDetail = detail;
             break;
         case AttemptEnd::Silent:
@@ -77,6 +79,7 @@ ExchangeResult Exchange::transact(const QByteArray &request, const ReplyFramer &
                                                : QStringLiteral("%1 attempts").arg(result.attempts);
     if (garbled) {
         result.outcome = ExchangeResult::BadReply;
+        result.echoOnly = echoOnly;
         result.message = QStringLiteral("bad reply: %1 (%2)").arg(garbledDetail, tries);
     } else {
         result.outcome = ExchangeResult::NoReply;

@@ -23,6 +23,9 @@ struct ExchangeResult {
     QByteArray reply;
     QString message; // plain words for a failure
     int attempts = 0;
+    // BadReply: nothing but the request's own echo came back (no sensor
+    // answered, the adapter echoes what it sends).
+    bool echoOnly = false;
 };
 
 class Exchange
@@ -41,6 +44,7 @@ class Exchange
     // The adapter sends back every byte written (many RS-485 adapters do):
     // each attempt takes the request's own bytes off the line before its reply.
     void setLocalEcho(bool echo) { localEcho_ = echo; }
+    bool localEcho() const { return localEcho_; }
     // Receives one line for every frame sent and every piece received.
     void setTrace(std::function<void(const QString &)> trace) { trace_ = std::move(trace); }
     // Microseconds on the line's clock.

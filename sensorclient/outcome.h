@@ -18,6 +18,13 @@ struct Outcome {
     bool replied = false;
     int attempts = 0;
     int replyAddress = -1; // the slave address a Modbus reply came from
+    // BadReply: nothing but the request's own echo came back, so no sensor
+    // answered and the adapter echoes what it sends.
+    bool echoOnly = false;
+    // Done, but confirmed only by bytes equal to the request: an adapter
+    // that echoes what it sends gives the same, so nothing shows yet that a
+    // sensor took the write (SensorClient::setWriteProof).
+    bool unproven = false;
     bool ok() const { return kind == Done; }
     // The failure in one line: a whole reply that did not say what was asked
     // is a bad reply too.

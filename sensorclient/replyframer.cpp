@@ -8,6 +8,8 @@
 
 ReplyFramer::ReplyFramer(Kind kind, const QByteArray &request, uint8_t code, int selector)
     : kind_(kind), request_(request), expectedLength_(modbus::expectedReplyLength(request)),
+      echoDistinct_(kind == Kind::Modbus && !request.isEmpty() &&
+                    !modbus::answersRequest(request, request)),
       code_(code), selector_(selector)
 {
 }
@@ -55,9 +57,33 @@ void ReplyFramer::scan()
     }
 }
 
+// The request's echo at the start of the buffer is taken off whole. While
+// the bytes so far are the start of the request, and not already the
+// awaited reply (a write of several registers is confirmed by the first
+// bytes of its request and a CRC), more are needed to tell. True when the
+// buffer's start was dealt with here.
+bool ReplyFramer::takeModbusEcho(bool &needMore)
+{
+    needMore = false;
+    if (!echoDistinct_)
+        return false;
+    if (buffer_.startsWith(request_)) {
+        ++echoFrames_;
+        skip(request_.size());
+        return true;
+    }
+    const bool wholeReply = expectedLength_ > 0 && buffer_.size() >= expectedLength_ &&
+                            modbusCrcMatches(buffer_.left(expectedLength_));
+    needMore = request_.startsWith(buffer_) && !wholeReply;
+    return needMore;
+}
+
 // One step at the start of the buffer: false when more bytes are needed.
 bool ReplyFramer::scanModbus()
 {
+    bool needMore = false;
+    if (takeModbusEcho(needMore))
+        return !needMore;
     const auto *bytes = reinterpret_cast<const uint8_t *>(buffer_.constData());
     if (request_.isEmpty() || !fromAwaitedSlave(bytes[0])) {
         ++strayBytes_;
@@ -143,6 +169,15 @@ bool ReplyFramer::scanOwn()
     reply_ = buffer_.left(kOwnFrameSize);
     skip(kOwnFrameSize);
     return true;
+}
+
+bool ReplyFramer::onlyEcho() const
+{
+    // Unprompted own-protocol frames are the sensor's habit: they do not
+    // show it answered this request.
+    const int others = kind_ == Kind::Modbus ? otherFrames_ : 0;
+    return echoFrames_ > 0 && corruptFrames_ == 0 && strayBytes_ == 0 && others == 0 &&
+           buffer_.isEmpty();
 }
 
 QString ReplyFramer::problem() const

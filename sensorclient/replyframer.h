@@ -18,7 +18,10 @@ class ReplyFramer
     // byte count asked for, a write echo of the request's first six bytes).
     // Frames with a good CRC that answer something else (a late reply to an
     // earlier request) are passed over. A request to address 0 takes the
-    // reply from whatever address the one sensor answers it from.
+    // reply from whatever address the one sensor answers it from. The
+    // request's own bytes, come back from an adapter that echoes, are passed
+    // over and counted as its echo, unless they could be its reply (a write
+    // of one register is confirmed by the same eight bytes).
     static ReplyFramer modbus(const QByteArray &request);
     // A 19-byte frame with command byte `command`; with `selector` >= 0 its
     // byte 2 must hold it too. Other whole frames (the sensor's unprompted
@@ -38,8 +41,11 @@ class ReplyFramer
     // Whole frames with a good integrity code that were passed over: own-
     // protocol frames of other commands, Modbus replies to other requests.
     int otherFrames() const { return otherFrames_; }
-    // Own-protocol frames equal to the query: its echo.
+    // The request's own bytes (a Modbus request that cannot be its own
+    // reply, an own-protocol query): its echo.
     int echoFrames() const { return echoFrames_; }
+    // Nothing but the request's echo has come: no sensor answered.
+    bool onlyEcho() const;
     // What was wrong with the bytes so far, in plain words; empty if nothing.
     QString problem() const;
 
@@ -49,13 +55,15 @@ class ReplyFramer
     void scan();
     bool fromAwaitedSlave(uint8_t slave) const;
     bool scanModbus();
+    bool takeModbusEcho(bool &needMore);
     bool scanOwn();
     void skip(int count);
 
     Kind kind_;
-    QByteArray request_;      // Modbus: the request awaiting its reply
-    int expectedLength_ = -1; // Modbus: length of its reply, exceptions aside
-    uint8_t code_ = 0;        // Modbus function code, or own command byte
+    QByteArray request_;        // Modbus: the request awaiting its reply
+    int expectedLength_ = -1;   // Modbus: length of its reply, exceptions aside
+    bool echoDistinct_ = false; // Modbus: the request's echo is never its reply
+    uint8_t code_ = 0;          // Modbus function code, or own command byte
     int selector_ = -1;
     QByteArray buffer_;
     QByteArray reply_;

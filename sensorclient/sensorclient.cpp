@@ -32,6 +32,17 @@ void checkRefusal(const QByteArray &reply, Outcome &outcome)
                               .arg(code));
 }
 
+// Nothing from a sensor: silence, or only the request's own echo.
+bool unanswered(const Outcome &outcome)
+{
+    return outcome.kind == Outcome::NoReply || outcome.echoOnly;
+}
+
+QString addressText(uint8_t address)
+{
+    return QString::number(address, 16);
+}
+
 } // namespace
 
 SensorClient::SensorClient(Transport &transport) : exchange_(transport) {}
@@ -55,6 +66,7 @@ Outcome SensorClient::transact(const QByteArray &request, const ReplyFramer &fra
     switch (result.outcome) {
     case ExchangeResult::Replied:
         reply = result.reply;
+        outcome.unproven = reply == request;
         if (!isOwnFrameAt(reply, 0))
             outcome.replyAddress = uint8_t(reply[modbus::kSlaveOffset]);
         checkRefusal(reply, outcome);
@@ -64,6 +76,7 @@ Outcome SensorClient::transact(const QByteArray &request, const ReplyFramer &fra
         break;
     case ExchangeResult::BadReply:
         outcome.kind = Outcome::BadReply;
+        outcome.echoOnly = result.echoOnly;
         break;
     case ExchangeResult::PortFailure:
         outcome.kind = Outcome::PortFailure;
@@ -88,6 +101,52 @@ Outcome SensorClient::writeRegisters(const QByteArray &request)
 {
     QByteArray reply;
     return transact(request, ReplyFramer::modbus(request), reply);
+}
+
+// `write` once `proof`, a read only a sensor answers, has shown that one
+// took it; `proof` itself says when the value it read is not the one
+// written.
+Outcome SensorClient::proven(Outcome write, const std::function<Outcome()> &proof)
+{
+    if (!write.ok() || !write.unproven || !proveWrites_)
+        return write;
+    Outcome read = proof();
+    read.attempts = qMax(read.attempts, write.attempts);
+    if (read.ok()) {
+        write.unproven = false;
+        write.attempts = read.attempts;
+        return write;
+    }
+    if (read.kind == Outcome::PortFailure || read.replied)
+        return read;
+    if (!unanswered(read)) {
+        read.reason = QStringLiteral("the write came back unchanged, and the read that shows a "
+                                     "sensor took it failed: %1")
+                          .arg(read.reason);
+        return read;
+    }
+    Outcome failed;
+    failed.kind = Outcome::BadReply;
+    failed.echoOnly = true;
+    failed.attempts = read.attempts;
+    failed.reason =
+        QStringLiteral("the write came back unchanged, but no sensor answered the read that "
+                       "shows it took it (%1)")
+            .arg(read.echoOnly ? QStringLiteral("only that read's own echo came back")
+                               : QStringLiteral("nothing came back"));
+    if (!exchange_.localEcho())
+        failed.reason += QStringLiteral(": the adapter echoes what it sends (give --local-echo)");
+    return failed;
+}
+
+// `read` asked at address `slave`, whatever the address set.
+template <typename Read> auto SensorClient::readAt(uint8_t slave, Read read)
+{
+    const uint8_t set = slave_;
+    slave_ = slave;
+    const auto result = read();
+    slave_ = set;
+    return result;
 }
 
 // A query that carries no data comes back unchanged from an adapter that
@@ -141,7 +200,16 @@ Result<CalibrationParameters> SensorClient::readParameters()
 
 Outcome SensorClient::writeAddress(uint8_t address)
 {
-    return writeRegisters(setDeviceAddrRequest(address, slave_));
+    // A sensor asked at its own address answers at the new one now.
+    const uint8_t readFrom = slave_ == kToolSlaveAddress ? slave_ : address;
+    return proven(writeRegisters(setDeviceAddrRequest(address, slave_)), [this, address, readFrom] {
+        Result<uint8_t> read = readAt(readFrom, [this] { return readAddress(); });
+        if (read.ok() && read.value != address)
+            contradicted(read.outcome,
+                         QStringLiteral("the sensor reads back address %1 after %2 was written")
+                             .arg(addressText(read.value), addressText(address)));
+        return read.outcome;
+    });
 }
 
 Outcome SensorClient::writeCalibration(int range, const Calibration &calibration)
@@ -155,15 +223,28 @@ Outcome SensorClient::writeParameters(const CalibrationParameters &params)
     return writeRegisters(setCaliParamRequest(params.a, params.b, params.c, slave_));
 }
 
+// A reset may give the sensor its factory address and protocol: it is asked
+// for its version where the write went, then at address 0, then in its own
+// protocol, until it answers.
 Outcome SensorClient::factoryReset()
 {
-    return writeRegisters(factoryConfigRequest(slave_));
+    return proven(writeRegisters(factoryConfigRequest(slave_)), [this] {
+        Outcome read = readVersion().outcome;
+        if (unanswered(read) && slave_ != kToolSlaveAddress)
+            read = readAt(kToolSlaveAddress, [this] { return readVersion(); }).outcome;
+        if (unanswered(read))
+            read = readOwnVersion().outcome;
+        return read;
+    });
 }
 
 Outcome SensorClient::switchProtocol(bool toOwnProtocol)
 {
-    return writeRegisters(toOwnProtocol ? changeToOwnProtocolRequest(slave_)
-                                        : changeToModbusRequest(slave_));
+    return proven(writeRegisters(toOwnProtocol ? changeToOwnProtocolRequest(slave_)
+                                               : changeToModbusRequest(slave_)),
+                  [this, toOwnProtocol] {
+                      return toOwnProtocol ? readOwnVersion().outcome : readVersion().outcome;
+                  });
 }
 
 Result<uint32_t> SensorClient::readOwnIdentity()
@@ -180,7 +261,14 @@ Outcome SensorClient::writeOwnIdentity(uint32_t identity)
     if (confirmed != identity)
         contradicted(outcome, QStringLiteral("the sensor confirmed identity %1 instead of %2")
                                   .arg(identityText(confirmed), identityText(identity)));
-    return outcome;
+    return proven(outcome, [this, identity] {
+        Result<uint32_t> read = readOwnIdentity();
+        if (read.ok() && read.value != identity)
+            contradicted(read.outcome,
+                         QStringLiteral("the sensor reads back identity %1 after %2 was written")
+                             .arg(identityText(read.value), identityText(identity)));
+        return read.outcome;
+    });
 }
 
 Result<FirmwareVersion> SensorClient::readOwnVersion()
@@ -205,5 +293,12 @@ Outcome SensorClient::writeOwnParameters(const CalibrationParameters &params)
     if (confirmed != params)
         contradicted(outcome, QStringLiteral("the sensor confirmed parameters %1 instead of %2")
                                   .arg(parametersText(confirmed), parametersText(params)));
-    return outcome;
+    return proven(outcome, [this, params] {
+        Result<CalibrationParameters> read = readOwnParameters();
+        if (read.ok() && read.value != params)
+            contradicted(read.outcome,
+                         QStringLiteral("the sensor reads back parameters %1 after %2 were written")
+                             .arg(parametersText(read.value), parametersText(params)));
+        return read.outcome;
+    });
 }

@@ -12,6 +12,7 @@
 
 #include <QByteArray>
 #include <cstdint>
+#include <functional>
 
 class SensorClient
 {
@@ -24,6 +25,17 @@ class SensorClient
     Exchange &exchange() { return exchange_; }
     void setSlave(uint8_t slave) { slave_ = slave; }
     uint8_t slave() const { return slave_; }
+    // A write confirmed by bytes equal to its request (a Modbus write of one
+    // register, the own protocol's identity and parameter writes) proves
+    // nothing on a line whose adapter echoes what it sends. With the proof
+    // on (the default), such a write is followed by a read that only a
+    // sensor answers: the value written read back (address, identity, own-
+    // protocol parameters), or the version in the protocol now selected
+    // (factory reset, protocol switch); it fails when that read draws only
+    // its own echo, silence or another value. Off, such a write ends Done
+    // with `unproven` set, for a caller that reads back itself.
+    void setWriteProof(bool on) { proveWrites_ = on; }
+    bool writeProof() const { return proveWrites_; }
 
     Result<uint16_t> readNoise(); // tenths of a dB
     Result<uint32_t> readSerialNumber();
@@ -33,7 +45,8 @@ class SensorClient
     Result<Calibration> readCalibration(int range);
     Result<CalibrationParameters> readParameters();
 
-    // A write is done when the sensor echoes it.
+    // A write is done when the sensor echoes it (and, see setWriteProof(),
+    // a sensor is shown to have taken it).
     Outcome writeAddress(uint8_t address);
     Outcome writeCalibration(int range, const Calibration &calibration);
     Outcome writeParameters(const CalibrationParameters &params);
@@ -58,9 +71,12 @@ class SensorClient
     template <typename T, typename Decode>
     Result<T> readRegisters(const QByteArray &request, Decode decode);
     Outcome writeRegisters(const QByteArray &request);
+    Outcome proven(Outcome write, const std::function<Outcome()> &proof);
+    template <typename Read> auto readAt(uint8_t slave, Read read);
     template <typename T, typename Decode>
     Result<T> readOwn(const QByteArray &query, uint8_t command, int selector, Decode decode);
 
     Exchange exchange_;
     uint8_t slave_ = 0;
+    bool proveWrites_ = true;
 };

@@ -35,11 +35,13 @@ struct Line {
     SensorClient client{fake};
 };
 
-// What one call on a fake line answering `reply` ends with.
+// What one call on a fake line answering `reply` ends with; a write is
+// taken as its confirmation says, without the read that proves it.
 template <typename Call> Outcome outcomeOf(const QByteArray &reply, Call call)
 {
     Line line(fixedResponder({{5, reply}}));
     line.client.exchange().setRetries(0);
+    line.client.setWriteProof(false);
     return call(line.client);
 }
 
@@ -68,6 +70,8 @@ class SensorClientTest : public QObject
     void readReplyOfWrongLengthIsRefused();
     void writeIsConfirmedOnlyByMatchingEcho();
     void ownWritesAreConfirmedByTheValuesSent();
+    void writeConfirmedByItsOwnBytesIsProvenByARead_data();
+    void writeConfirmedByItsOwnBytesIsProvenByARead();
     void lineFaultsGetTheirOutcome_data();
     void lineFaultsGetTheirOutcome();
 };
@@ -315,6 +319,43 @@ void SensorClientTest::ownWritesAreConfirmedByTheValuesSent()
     const auto params = [](SensorClient &c) { return c.writeOwnParameters({150, -100, 0}); };
     QVERIFY(outcomeOf(ownFrame(0xA8, hex("5100000096ffffff9c00000000")), params).ok());
     QVERIFY(!outcomeOf(ownFrame(0xA8, hex("51000000960000000000000000")), params).ok());
+}
+
+void SensorClientTest::writeConfirmedByItsOwnBytesIsProvenByARead_data()
+{
+    QTest::addColumn<bool>("sensor"); // a sensor answers; else the line only echoes
+    QTest::addColumn<bool>("proof");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("unproven");
+    QTest::addColumn<int>("frames");
+    QTest::newRow("sensor: read back") << true << true << int(Outcome::Done) << false << 2;
+    QTest::newRow("echo only: refused") << false << true << int(Outcome::BadReply) << false << 2;
+    QTest::newRow("echo only, proof off: unproven")
+        << false << false << int(Outcome::Done) << true << 1;
+}
+
+void SensorClientTest::writeConfirmedByItsOwnBytesIsProvenByARead()
+{
+    QFETCH(bool, sensor);
+    QFETCH(bool, proof);
+    QFETCH(int, kind);
+    QFETCH(bool, unproven);
+    QFETCH(int, frames);
+    const auto model = std::make_shared<SensorModel>(SensorConfig(), 456, 0, 1);
+    Line line(sensor ? sensorResponder(model) : [](const QByteArray &request) {
+        return QVector<FakeTransport::Piece>{{1, request}};
+    });
+    line.client.exchange().setRetries(0);
+    line.client.setWriteProof(proof);
+    const Outcome outcome = line.client.writeAddress(0x1f);
+    QCOMPARE(int(outcome.kind), kind);
+    QCOMPARE(outcome.unproven, unproven);
+    QCOMPARE(line.fake.written().size(), frames);
+    if (!outcome.ok())
+        QVERIFY2(outcome.echoOnly && outcome.message().contains(QStringLiteral(
+                                         "only that read's own echo came back): the adapter "
+                                         "echoes what it sends (give --local-echo)")),
+                 qPrintable(outcome.message()));
 }
 
 void SensorClientTest::lineFaultsGetTheirOutcome_data()

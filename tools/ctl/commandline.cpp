@@ -32,7 +32,11 @@ const char *const kFooter =
     "Writes (address NEW, calibration OFFSET FACTOR, params A B C, identity ID,\n"
     "factory-reset, protocol) refuse values that do not fit their field on the\n"
     "wire, and succeed only when the sensor's echo or confirmation matches what\n"
-    "was written.\n"
+    "was written. Where that confirmation is the request itself (address,\n"
+    "factory-reset, protocol, identity, params --own-protocol), an adapter that\n"
+    "echoes would give it too: the value is read back (after factory-reset and\n"
+    "protocol, the version) before the write counts, and only an echo or silence\n"
+    "then is status 4; --no-read-back skips that read.\n"
     "\n";
 
 const char *const kStatusNotes =
@@ -46,7 +50,8 @@ const char *const kStatusNotes =
 
 const char *const kCommandFooter =
     "The options of the line (--port, --baud, --address, --timeout, --retries,\n"
-    "--local-echo, --json, --verbose) and the exit statuses: ktr450ctl --help";
+    "--local-echo, --no-read-back, --json, --verbose) and the exit statuses:\n"
+    "ktr450ctl --help";
 
 // Options first, then each command: its synopsis on one line and what it does
 // indented below it. A command's own help begins with its usage.
@@ -128,6 +133,9 @@ void declareLink(CLI::App &root, Invocation &inv)
     root.add_flag("--local-echo", link.localEcho,
                   "the adapter sends back every byte written (many RS-485\n"
                   "adapters do): take the request's echo off the line first");
+    root.add_flag("--no-read-back", link.noReadBack,
+                  "take a write whose confirmation equals its request as\n"
+                  "done without reading it back (for scripts that do)");
     root.add_flag("--json", inv.json, "print results as JSON, one object a line");
     root.add_flag("--verbose", inv.verbose, "show every frame sent and received on standard error");
 }

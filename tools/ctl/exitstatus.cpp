@@ -14,7 +14,9 @@ const struct {
                 "fails while in use"},
     {kExitNoReply, "no reply in time, after every retry"},
     {kExitBadReply, "bad reply: wrong CRC or checksum, an exception from the sensor, an\n"
-                    "unexpected frame, or an echo that does not match the write"},
+                    "unexpected frame, an echo that does not match the write, or a write\n"
+                    "no sensor confirmed (only the request's own echo, or silence, on\n"
+                    "the read that follows it)"},
     {kExitFail, "verify: FAIL, the readings are outside the tolerance or the spread;\n"
                 "commission: a sensor failed"},
     {kExitFile, "a file or database asked for cannot be written or read: verify's\n"

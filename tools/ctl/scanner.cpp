@@ -7,6 +7,7 @@
 #include "serialline.h"
 
 #include <QStringList>
+#include <algorithm>
 
 namespace {
 
@@ -53,6 +54,8 @@ class Scanner
     bool scanAddresses();
     bool readModbusSensor(qint32 baud, uint8_t address, const QString &serial);
     void report(const FoundSensor &sensor);
+    bool seenAtOtherRate(const FoundSensor &sensor, const QVector<FoundSensor> &earlier);
+    void warnOfEcho(const Outcome &outcome, const QString &where);
     void progress(int address);
     qint64 probeMs(qint32 baud) const;
     int probes() const { return settings_.addresses.second - settings_.addresses.first + 1; }
@@ -65,6 +68,8 @@ class Scanner
     int found_ = 0;
     qint64 msLeft_ = 0;
     QString failure_; // the port's failure, which ends the scan
+    QVector<FoundSensor> reported_;
+    bool echoWarned_ = false;
 };
 
 bool Scanner::openAt(qint32 baud)
@@ -92,8 +97,42 @@ void Scanner::progress(int address)
         callbacks_.progress({baud_, address, found_, msLeft_});
 }
 
+// A line that ignores the baud rate (some adapters, a pseudo-terminal) lets
+// one sensor answer at several rates: it is one sensor, taken at the first
+// rate it answered.
+bool Scanner::seenAtOtherRate(const FoundSensor &sensor, const QVector<FoundSensor> &earlier)
+{
+    const auto same = std::find_if(earlier.cbegin(), earlier.cend(), [&](const FoundSensor &e) {
+        return e.serial == sensor.serial && e.ownProtocol() == sensor.ownProtocol() &&
+               e.baud != sensor.baud;
+    });
+    if (same == earlier.cend())
+        return false;
+    callbacks_.warn(QStringLiteral("sensor %1 answered at %2 baud as well as at %3 baud: one "
+                                   "sensor on a line that ignores the baud rate, counted once")
+                        .arg(sensor.serial)
+                        .arg(sensor.baud)
+                        .arg(same->baud));
+    return true;
+}
+
+// Said once a scan: every address nobody has echoes again.
+void Scanner::warnOfEcho(const Outcome &outcome, const QString &where)
+{
+    if (!outcome.echoOnly || echoWarned_)
+        return;
+    echoWarned_ = true;
+    callbacks_.warn(QStringLiteral("only the request's own echo came back at %1 baud (%2): the "
+                                   "adapter echoes what it sends (give --local-echo)")
+                        .arg(baud_)
+                        .arg(where));
+}
+
 void Scanner::report(const FoundSensor &sensor)
 {
+    if (seenAtOtherRate(sensor, reported_))
+        return;
+    reported_ << sensor;
     ++found_;
     callbacks_.found(sensor);
 }
@@ -107,7 +146,8 @@ bool Scanner::findOwnSensor(qint32 baud, int &found)
         ask(0, kOwnFrameSize, 0, [](SensorClient &c) { return c.readOwnIdentity(); });
     if (!failure_.isEmpty())
         return false;
-    if (identity.outcome.kind == Outcome::BadReply)
+    warnOfEcho(identity.outcome, QStringLiteral("own protocol"));
+    if (identity.outcome.kind == Outcome::BadReply && !identity.outcome.echoOnly)
         callbacks_.warn(QStringLiteral("a damaged own-protocol reply at %1 baud: several "
                                        "sensors in their own protocol answer at once, or "
                                        "the line is noisy; switch all but one to Modbus")
@@ -123,6 +163,8 @@ bool Scanner::findOwnSensor(qint32 baud, int &found)
         sensor.version = firmwareVersionText(version.value);
     if (!failure_.isEmpty())
         return false;
+    if (seenAtOtherRate(sensor, reported_))
+        return true;
     ++found;
     report(sensor);
     return true;
@@ -145,14 +187,16 @@ bool Scanner::fastPath()
                 [](SensorClient &c) { return c.readSerialNumber(); });
         if (!failure_.isEmpty())
             return true;
+        warnOfEcho(serial.outcome, QStringLiteral("address 0"));
         // Replies of several sensors collide: that is not a sensor.
-        garbled = garbled || serial.outcome.kind == Outcome::BadReply;
+        garbled = garbled || (serial.outcome.kind == Outcome::BadReply && !serial.outcome.echoOnly);
         if (serial.ok()) {
             FoundSensor sensor;
             sensor.baud = baud;
             sensor.address = serial.outcome.replyAddress;
             sensor.serial = identityText(serial.value);
-            modbusSensors << sensor;
+            if (!seenAtOtherRate(sensor, modbusSensors))
+                modbusSensors << sensor;
         }
         if (settings_.ownProtocol && !findOwnSensor(baud, ownFound))
             return true;
@@ -224,7 +268,8 @@ bool Scanner::scanAddresses()
             msLeft_ = qMax<qint64>(0, msLeft_ - probeMs(baud));
             if (!failure_.isEmpty())
                 return false;
-            if (serial.outcome.kind == Outcome::BadReply)
+            warnOfEcho(serial.outcome, QStringLiteral("address %1").arg(address, 0, 16));
+            if (serial.outcome.kind == Outcome::BadReply && !serial.outcome.echoOnly)
                 callbacks_.warn(QStringLiteral("a damaged reply at %1 baud from address %2: two "
                                                "sensors with the same address, or a noisy line")
                                     .arg(baud)

@@ -13,6 +13,7 @@ SensorLine::SensorLine(Session &session)
     exchange.setTimeout(link.timeoutMs);
     exchange.setRetries(link.retries);
     exchange.setLocalEcho(link.localEcho);
+    client_.setWriteProof(!link.noReadBack);
     if (session.verbose)
         exchange.setTrace(
             [&session](const QString &line) { session.out.rawError(line.toUtf8() + '\n'); });

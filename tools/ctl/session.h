@@ -20,6 +20,9 @@ struct LinkSettings {
     int timeoutMs = 1000;
     int retries = 2;
     bool localEcho = false; // the adapter sends back every byte written
+    // Trust a write whose confirmation equals its request without reading
+    // it back (SensorClient::setWriteProof).
+    bool noReadBack = false;
 };
 
 struct Session {

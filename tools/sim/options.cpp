@@ -28,7 +28,9 @@ const char *const kEpilogue =
     "Modbus RTU (9600 8N1 unless --baud):\n"
     "  Answers requests to slave address 0 (as the tool sends them) and to its\n"
     "  own address; requests to other addresses and requests with a bad CRC are\n"
-    "  ignored, as a real slave does. Registers:\n"
+    "  ignored, as a real slave does. Like a real sensor it hears only requests\n"
+    "  sent at its own baud rate (see a bus, below, for how that is read).\n"
+    "  Registers:\n"
     "    input   0x0000         noise in tenths of a dB (drifts around --noise)\n"
     "    holding 0x0001-0x0002  serial number (read only)\n"
     "            0x0003         firmware version (read only)\n"
@@ -119,10 +121,20 @@ const SimOption kOptions[] = {
          o.portName = text;
          return !text.isEmpty();
      }},
-    {"baud", "N", "Baud rate of --port, and the pace of\n--line-rate (default 9600).", "9600",
+    {"baud", "N",
+     "The rate the sensor listens at: a request\n"
+     "sent at another rate goes unanswered. Also\n"
+     "the rate of --port and the pace of\n"
+     "--line-rate (default 9600).",
+     "9600",
      [](const QString &text, SimOptions &o) { return readInt<50, 4000000>(text, o.realism.baud); }},
-    {"address", "N", "Own Modbus address, 1 to 247 (default 1).", "1",
-     [](const QString &text, SimOptions &o) { return readInt<1, 247>(text, o.config.address); }},
+    {"address", "ADDR",
+     "Own Modbus address, hexadecimal like --bus\n"
+     "(2a), 1 to f7 (default 1). Decimal only\n"
+     "where it cannot be mistaken: three digits,\n"
+     "100 to 247 (no hex address has three).",
+     "1",
+     [](const QString &text, SimOptions &o) { return parseSlaveAddress(text, o.config.address); }},
     {"serial", "HEX",
      "Serial number and identity, 8 hex digits, a\n"
      "dash allowed (default 2309-0451).",

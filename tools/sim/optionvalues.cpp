@@ -65,6 +65,18 @@ bool parseSerialNumber(const QString &text, uint32_t &serialNumber)
     return ok;
 }
 
+bool parseSlaveAddress(const QString &text, uint8_t &address)
+{
+    static const QRegularExpression decimal(QStringLiteral("^\\d{3}$"));
+    const QString word = text.trimmed();
+    bool ok = false;
+    const uint value = decimal.match(word).hasMatch() ? word.toUInt(&ok, 10) : word.toUInt(&ok, 16);
+    if (!ok || value < 1 || value > modbus::kMaxSlaveAddress)
+        return false;
+    address = uint8_t(value);
+    return true;
+}
+
 bool readCalibration(const QString &text, SimOptions &options)
 {
     const QStringList texts = text.split(QLatin1Char(','));
@@ -102,12 +114,10 @@ bool readBusAddresses(const QString &text, SimOptions &o)
 {
     o.busAddresses.clear();
     for (const QString &word : text.split(QLatin1Char(','))) {
-        bool ok = false;
-        const uint value = word.trimmed().toUInt(&ok, 16);
-        if (!ok || value < 1 || value > modbus::kMaxSlaveAddress ||
-            o.busAddresses.contains(uint8_t(value)))
+        uint8_t address = 0;
+        if (!parseSlaveAddress(word, address) || o.busAddresses.contains(address))
             return false;
-        o.busAddresses << uint8_t(value);
+        o.busAddresses << address;
     }
     return !o.busAddresses.isEmpty();
 }
@@ -118,17 +128,15 @@ bool readSensor(const QString &text, const SimOptions &options, BusSensor &senso
     if (fields.size() != 4 && fields.size() != 5)
         return false;
     sensor.config = options.config;
-    bool ok = false;
-    const uint address = fields[0].trimmed().toUInt(&ok, 16);
-    if (!ok || address < 1 || address > modbus::kMaxSlaveAddress)
+    if (!parseSlaveAddress(fields[0], sensor.config.address))
         return false;
-    sensor.config.address = uint8_t(address);
     if (!parseSerialNumber(fields[1], sensor.config.serialNumber))
         return false;
     const QString protocol = fields[2].trimmed();
     if (protocol != QLatin1String("modbus") && protocol != QLatin1String("own"))
         return false;
     sensor.config.ownProtocol = protocol == QLatin1String("own");
+    bool ok = false;
     sensor.baud = fields[3].trimmed().toInt(&ok);
     if (!ok || sensor.baud < 50 || sensor.baud > 4000000)
         return false;

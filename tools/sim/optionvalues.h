@@ -21,6 +21,11 @@ bool parseDecibels(const QString &text, int &tenths);
 bool parseFirmware(const QString &text, FirmwareVersion &version);
 bool parseSerialNumber(const QString &text, uint32_t &serialNumber);
 
+// A slave address, 1 to f7, in hexadecimal (1f, 0x1f) as the tool shows
+// addresses; three decimal digits (100 to 247) are read as decimal, since
+// no address in hexadecimal has three.
+bool parseSlaveAddress(const QString &text, uint8_t &address);
+
 // OFFSET,FACTOR for every range; A,B,C; probabilities 0 to 1; hexadecimal
 // bus addresses, comma-separated, each 1 to f7 and given once.
 bool readCalibration(const QString &text, SimOptions &options);

@@ -70,11 +70,12 @@ void Simulator::respond(const QVector<Request> &requests)
         answer(request);
 }
 
-// Every sensor that hears the request answers it; on a bus, a sensor hears
-// only what is sent at its own baud rate, and replies sent at once collide.
+// Every sensor that hears the request answers it. A sensor hears only what
+// is sent at its own baud rate (as far as this end of the line can tell),
+// and replies sent at once collide.
 void Simulator::answer(const Request &request)
 {
-    const int lineBaud = bus_ ? line_->lineBaud() : 0;
+    const int lineBaud = line_->lineBaud();
     QVector<QByteArray> replies;
     QString note;
     int replyBaud = 0;
@@ -166,7 +167,7 @@ QString Simulator::stateText() const
     return QStringLiteral("address %1, %2 selected, serial number %3, firmware %4, "
                           "parameters A %5 B %6 C %7, calibration of ranges 0-2: %8, "
                           "noise level %9 dB, drift %10 dB")
-               .arg(int(config.address))
+               .arg(int(config.address), 0, 16)
                .arg(config.ownProtocol ? QStringLiteral("own protocol") : QStringLiteral("Modbus"))
                .arg(identityText(config.serialNumber))
                .arg(firmwareVersionText(config.version))

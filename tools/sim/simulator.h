@@ -49,7 +49,7 @@ class Simulator : public QObject
 
     struct Member {
         SensorModel model;
-        int baud; // the rate it listens at on a bus
+        int baud; // the rate it listens at
     };
     RequestParser parser_;
     Line *line_;

@@ -25,16 +25,15 @@ LineRun answered(const QString &line, const QByteArray &reply)
                    fixedResponder({{5, reply}}));
 }
 
-// A sensor that confirms every write: Modbus writes by their echo,
-// own-protocol frames by sending them back.
+// A sensor that takes every write, in the protocol the command speaks.
 LineRun confirmed(const QString &line)
 {
-    return runLine(
-        QStringList{QStringLiteral("--port"), QStringLiteral("p")} +
-            line.split(QLatin1Char(' '), Qt::SkipEmptyParts),
-        [](const QByteArray &request) -> QVector<FakeTransport::Piece> {
-            return {{5, isOwnFrameAt(request, 0) ? request : modbus::writeEcho(request)}};
-        });
+    SensorConfig config;
+    config.ownProtocol =
+        line.startsWith(QLatin1String("identity")) || line.contains(QLatin1String("--own"));
+    return runLine(QStringList{QStringLiteral("--port"), QStringLiteral("p")} +
+                       line.split(QLatin1Char(' '), Qt::SkipEmptyParts),
+                   sensorResponder(std::make_shared<SensorModel>(config, 456, 0, 1)));
 }
 
 } // namespace
@@ -71,7 +70,7 @@ void CtlCommandsTest::readingsUseTheWindowsFormats_data()
     row("version", "version", withCrc("000302160b"), "17-6-11", R"({"version":"17-6-11"})");
     row("version patch -128", "version", withCrc("0003021680"), "17-6--128",
         R"({"version":"17-6--128"})");
-    row("address", "address", withCrc("000302001f"), "1f", R"({"address":31})");
+    row("address", "address", withCrc("000302001f"), "1f", R"({"address":"1f"})");
     row("calibration -5", "calibration", withCrc("00030400050064"), "-5 100",
         R"({"factor":100,"offset":-5,"range":0})");
     row("calibration 5", "calibration", withCrc("00030401050064"), "5 100",
@@ -111,33 +110,45 @@ void CtlCommandsTest::parametersKeepEveryDigit()
              QStringLiteral("{\"a\":21474836.47,\"b\":12345.67,\"c\":-21474836.48}\n"));
 }
 
+// A write confirmed by bytes equal to its request is read back (two frames
+// on the line) unless --no-read-back; one with a confirmation of its own
+// is not.
 void CtlCommandsTest::writesAreConfirmedInWords_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("frames");
     QTest::newRow("address") << "address 1f"
-                             << "address set to 1f";
+                             << "address set to 1f" << 2;
+    QTest::newRow("address, JSON") << "--json address 1f"
+                                   << R"({"address":"1f"})" << 2;
+    QTest::newRow("address, no read-back") << "--no-read-back address 1f"
+                                           << "address set to 1f" << 1;
     QTest::newRow("calibration") << "calibration -5 100"
-                                 << "calibration range 0 set to -5 100";
+                                 << "calibration range 0 set to -5 100" << 1;
     QTest::newRow("parameters") << "params 1.5 -1 0"
-                                << "parameters set to 1.5 -1 0";
+                                << "parameters set to 1.5 -1 0" << 1;
+    QTest::newRow("parameters after --") << "params 1.5 -- -1 0"
+                                         << "parameters set to 1.5 -1 0" << 1;
     QTest::newRow("own parameters") << "params --own-protocol 1.5 -1 0"
-                                    << "parameters set to 1.5 -1 0";
+                                    << "parameters set to 1.5 -1 0" << 2;
     QTest::newRow("identity") << "identity 12ab-00ff"
-                              << "identity set to 12ab-00ff";
+                              << "identity set to 12ab-00ff" << 2;
     QTest::newRow("factory reset") << "factory-reset"
-                                   << "factory settings restored";
+                                   << "factory settings restored" << 2;
     QTest::newRow("protocol") << "protocol own"
-                              << "protocol switched to own";
+                              << "protocol switched to own" << 2;
 }
 
 void CtlCommandsTest::writesAreConfirmedInWords()
 {
     QFETCH(QString, line);
     QFETCH(QString, text);
+    QFETCH(int, frames);
     const LineRun run = confirmed(line);
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QCOMPARE(run.out, text + QLatin1Char('\n'));
+    QCOMPARE(run.written.size(), frames);
 }
 
 void CtlCommandsTest::hundredthsTextIsExact_data()

@@ -96,6 +96,32 @@ void CtlQuirksTest::quirksOfTheLineGetTheirOutcome_data()
     QTest::newRow("only echoes: params")
         << Quirk::EchoOnly << true << "--retries 0 --timeout 200 params --own-protocol" << 4 << ""
         << "the adapter echoes";
+    QTest::newRow("only echoes: noise")
+        << Quirk::EchoOnly << false << "--retries 0 --timeout 200 noise" << 4 << ""
+        << "only the request's own echo: the adapter echoes what it sends (give --local-echo)";
+    QTest::newRow("only echoes: scan")
+        << Quirk::EchoOnly << false << "scan --bauds 9600 --addresses 1-2" << 3 << ""
+        << "only the request's own echo came back at 9600 baud (address 0): the adapter echoes";
+    // A write confirmed by its own bytes is set only once a read shows a
+    // sensor took it: never on an echo alone, always when a sensor answers
+    // behind the echo.
+    const char *const writes[][3] = {
+        {"modbus", "address 1f", "address set to 1f"},
+        {"modbus", "factory-reset", "factory settings restored"},
+        {"modbus", "protocol own", "protocol switched to own"},
+        {"own", "identity 12ab-00ff", "identity set to 12ab-00ff"},
+        {"own", "params --own-protocol 1.5 -1 0", "parameters set to 1.5 -1 0"},
+    };
+    for (const auto &write : writes) {
+        const bool own = QLatin1String(write[0]) == QLatin1String("own");
+        const QString line = QStringLiteral("--retries 0 --timeout 200 ") + QLatin1String(write[1]);
+        QTest::addRow("only echoes: %s", write[1])
+            << Quirk::EchoOnly << own << line << 4 << ""
+            << "no sensor answered the read that shows it took it (only that read's own echo "
+               "came back): the adapter echoes what it sends (give --local-echo)";
+        QTest::addRow("echo and a sensor: %s", write[1])
+            << Quirk::Echo << own << line << 0 << QStringLiteral("%1\n").arg(write[2]) << "";
+    }
     QTest::newRow("address 0 answered from 1f, JSON")
         << Quirk::OwnAddress << false << "--json serial" << 0
         << "{\"answeredFrom\":\"1f\",\"serial\":\"2309-0451\"}\n"

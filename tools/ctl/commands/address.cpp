@@ -6,16 +6,16 @@ namespace {
 int runAddress(Session &session, const AddressOptions &options)
 {
     return SensorLine::run(session, [&options](SensorLine &line) {
+        // Hexadecimal text in JSON too, as everywhere else.
         if (options.newAddress) {
-            const int address = *options.newAddress;
-            return line.finish(
-                line.client().writeAddress(*options.newAddress),
-                QStringLiteral("address set to %1").arg(QString::number(address, 16)),
-                {{QStringLiteral("address"), address}});
+            const QString address = QString::number(*options.newAddress, 16);
+            return line.finish(line.client().writeAddress(*options.newAddress),
+                               QStringLiteral("address set to %1").arg(address),
+                               {{QStringLiteral("address"), address}});
         }
-        const Result<uint8_t> address = line.client().readAddress();
-        return line.finish(address.outcome, QString::number(address.value, 16),
-                           {{QStringLiteral("address"), int(address.value)}});
+        const Result<uint8_t> read = line.client().readAddress();
+        const QString address = QString::number(read.value, 16);
+        return line.finish(read.outcome, address, {{QStringLiteral("address"), address}});
     });
 }
 
