@@ -111,14 +111,15 @@ class SimProcess
     QString path_;
 };
 
-// The client end: a QSerialPort on the simulator's path.
+// The client end: a QSerialPort on the simulator's path, at the rate the
+// simulator listens at.
 class SimClient
 {
   public:
-    explicit SimClient(const QString &path)
+    explicit SimClient(const QString &path, qint32 baud = 9600)
     {
         QString error;
-        openLine(port_, path, 9600, error);
+        openLine(port_, path, baud, error);
     }
     bool isOpen() const { return port_.isOpen(); }
     QString errorString() const { return port_.errorString(); }

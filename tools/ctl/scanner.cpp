@@ -103,8 +103,7 @@ void Scanner::progress(int address)
 bool Scanner::seenAtOtherRate(const FoundSensor &sensor, const QVector<FoundSensor> &earlier)
 {
     const auto same = std::find_if(earlier.cbegin(), earlier.cend(), [&](const FoundSensor &e) {
-        return e.serial == sensor.serial && e.ownProtocol() == sensor.ownProtocol() &&
-               e.baud != sensor.baud;
+        return e.serial == sensor.serial && e.address == sensor.address && e.baud != sensor.baud;
     });
     if (same == earlier.cend())
         return false;

@@ -1,6 +1,7 @@
 // ktr450ctl on the lines real adapters and sensors produce: a local echo of
 // every byte sent, a sensor that answers address 0 from its own address, a
-// reply cut short, and a sensor slower than the timeout. The quirks are
+// reply cut short, a line that ignores the baud rate, and a sensor slower
+// than the timeout. The quirks are
 // played by a small responder on a pseudo-terminal in front of the
 // simulator's sensor model, or by the simulator itself.
 #include "ctlprocess.h"
@@ -14,12 +15,14 @@
 
 namespace {
 
-enum class Quirk { Echo, EchoOnly, OwnAddress, CutShort };
+enum class Quirk { None, Echo, EchoOnly, OwnAddress, CutShort };
 
 // What the line sends back for one request with this quirk.
 QByteArray lineReply(Quirk quirk, const Request &request, const QByteArray &reply)
 {
     switch (quirk) {
+    case Quirk::None:
+        break;
     case Quirk::Echo:
         return request.bytes + reply;
     case Quirk::EchoOnly:
@@ -129,6 +132,11 @@ void CtlQuirksTest::quirksOfTheLineGetTheirOutcome_data()
     QTest::newRow("address 0 answered from 1f, a write, verbose")
         << Quirk::OwnAddress << false << "--verbose address 2" << 0 << "address set to 2\n"
         << "from its own address 1f";
+    // A line that ignores the baud rate lets the one sensor answer at each.
+    QTest::newRow("one sensor at every rate: scan")
+        << Quirk::None << false << "scan --bauds 9600,4800" << 0
+        << "9600 1 modbus 2309-0451 17-6-11\n"
+        << "sensor 2309-0451 answered at 4800 baud as well as at 9600 baud";
     QTest::newRow("reply cut short")
         << Quirk::CutShort << false << "--retries 0 --timeout 200 serial" << 4 << ""
         << "5 bytes that form no reply";

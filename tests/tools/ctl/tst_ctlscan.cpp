@@ -43,6 +43,13 @@ void CtlScanTest::scanFindsExactlyTheSensorsOnTheBus_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("found"); // sorted
 
+    // Not a bus: one sensor, hexadecimal address, heard only at its rate.
+    QTest::newRow("plain simulator at 4800")
+        << words("--baud 4800 --address 2a") << QStringList() << 0
+        << QStringList{QStringLiteral("4800 2a modbus 2309-0451 17-6-11")};
+    QTest::newRow("three digits are decimal") << words("--address 200") << QStringList() << 0
+                                              << QStringList{QStringLiteral("9600 c8 modbus "
+                                                                            "2309-0451 17-6-11")};
     QTest::newRow("lone sensor at 4800, from address 0")
         << words("--sensor 7,1234-0001,modbus,4800,20-3-4") << QStringList() << 0
         << QStringList{QStringLiteral("4800 7 modbus 1234-0001 20-3-4")};

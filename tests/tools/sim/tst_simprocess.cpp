@@ -32,8 +32,8 @@ bool hasLogLine(const QString &log, const QString &pattern)
     SimProcess name(__VA_ARGS__);                                                                  \
     QVERIFY2(name.waitForPath(), qPrintable(name.log()))
 
-#define OPEN_CLIENT(name, path)                                                                    \
-    SimClient name(path);                                                                          \
+#define OPEN_CLIENT(name, ...)                                                                     \
+    SimClient name(__VA_ARGS__);                                                                   \
     QVERIFY2(name.isOpen(), qPrintable(name.errorString()))
 
 class TstSimProcess : public QObject
@@ -65,7 +65,7 @@ class TstSimProcess : public QObject
 void TstSimProcess::answersTheToolsRequestsWithTheSettingsGiven()
 {
     START_SIM(sim, kFixedNoise + QStringList{"--noise", "50", "--serial", "12ab-00ff", "--firmware",
-                                             "18-2-3", "--address", "7", "--params", "1.5,-1,0",
+                                             "18-2-3", "--address", "1a", "--params", "1.5,-1,0",
                                              "--calibration", "-5,100"});
     OPEN_CLIENT(client, sim.path());
     QCOMPARE(client.exchange(noiseQuery(), 7).toHex(' '),
@@ -75,14 +75,14 @@ void TstSimProcess::answersTheToolsRequestsWithTheSettingsGiven()
     QCOMPARE(client.exchange(versionQuery(), 7).toHex(' '),
              modbus::readReply(0, 0x03, {0x2203}).toHex(' '));
     QCOMPARE(client.exchange(deviceAddrQuery(), 7).toHex(' '),
-             modbus::readReply(0, 0x03, {7}).toHex(' '));
+             modbus::readReply(0, 0x03, {0x1a}).toHex(' '));
     QCOMPARE(client.exchange(caliParamQuery(), 17).toHex(' '),
              modbus::readReply(0, 0x03, {0, 150, 0xFFFF, 0xFF9C, 0, 0}).toHex(' '));
     QCOMPARE(client.exchange(calibrateReadRequest(2), 9).toHex(' '),
              modbus::readReply(0, 0x03, {0x0005, 100}).toHex(' '));
     // Its own address answers too; the default address 1 does not.
-    QCOMPARE(client.exchange(modbus::readRequest(7, 0x04, reg::kNoise, 1), 7).toHex(' '),
-             modbus::readReply(7, 0x04, {500}).toHex(' '));
+    QCOMPARE(client.exchange(modbus::readRequest(0x1a, 0x04, reg::kNoise, 1), 7).toHex(' '),
+             modbus::readReply(0x1a, 0x04, {500}).toHex(' '));
     client.send(modbus::readRequest(1, 0x04, reg::kNoise, 1));
     QCOMPARE(client.readFor(300).toHex(' '), QByteArray());
     QCOMPARE(sim.terminate(), 0);
@@ -246,7 +246,7 @@ void TstSimProcess::lineRatePacesTheReplyBytes()
     // At 600 baud a byte takes 16.7 ms: the seven bytes of the reply span
     // at least 100 ms and arrive in several pieces.
     START_SIM(sim, kFixedNoise + QStringList{"--line-rate", "--baud", "600"});
-    OPEN_CLIENT(client, sim.path());
+    OPEN_CLIENT(client, sim.path(), 600);
     client.send(noiseQuery());
     QByteArray reply = client.read(1);
     QElapsedTimer clock;
@@ -341,6 +341,10 @@ void TstSimProcess::badOptionsAreRefused_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("address 0") << QStringList{"--address", "0"}
                                << "invalid value \"0\" for --address";
+    QTest::newRow("address beyond f7")
+        << QStringList{"--address", "f8"} << "invalid value \"f8\" for --address";
+    QTest::newRow("decimal address beyond 247")
+        << QStringList{"--address", "248"} << "invalid value \"248\" for --address";
     QTest::newRow("version beyond four bits")
         << QStringList{"--firmware", "40-1-1"} << "invalid value \"40-1-1\" for --firmware";
     QTest::newRow("two parameters")
