@@ -1,14 +1,10 @@
 #include "statisticsoutput.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <cmath>
 
 namespace {
-
-QString fixed(double value)
-{
-    return QString::number(value, 'f', 2);
-}
 
 // Hundredths are far below what a sound level meter resolves; rounding keeps
 // 94.19999999 out of the JSON.
@@ -19,6 +15,17 @@ double rounded(double value)
 
 } // namespace
 
+QString fixedText(double value, int decimals)
+{
+    QString text = QString::number(value, 'f', decimals);
+    const bool zero = std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c == QLatin1Char('-') || c == QLatin1Char('0') || c == QLatin1Char('.');
+    });
+    if (zero && text.startsWith(QLatin1Char('-')))
+        text.remove(0, 1);
+    return text;
+}
+
 QString statisticsText(const NoiseStatistics &stats)
 {
     const auto row = [](const char *name, const QString &value) {
@@ -26,16 +33,16 @@ QString statisticsText(const NoiseStatistics &stats)
     };
     QStringList lines;
     lines << row("count", QString::number(stats.count))
-          << row("duration", fixed(stats.durationSeconds) + QStringLiteral(" s"))
-          << row("Lmin", fixed(stats.minimum) + QStringLiteral(" dB"))
-          << row("Lmax", fixed(stats.maximum) + QStringLiteral(" dB"))
-          << row("mean", fixed(stats.mean) + QStringLiteral(" dB"))
-          << row("stddev", fixed(stats.standardDeviation) + QStringLiteral(" dB"))
-          << row("Leq", fixed(stats.leq) + QStringLiteral(" dB"))
-          << row("L10", fixed(stats.l10) + QStringLiteral(" dB"))
-          << row("L50", fixed(stats.l50) + QStringLiteral(" dB"))
-          << row("L90", fixed(stats.l90) + QStringLiteral(" dB"))
-          << row("drift", fixed(stats.driftPerMinute) + QStringLiteral(" dB/min"));
+          << row("duration", fixedText(stats.durationSeconds) + QStringLiteral(" s"))
+          << row("Lmin", fixedText(stats.minimum) + QStringLiteral(" dB"))
+          << row("Lmax", fixedText(stats.maximum) + QStringLiteral(" dB"))
+          << row("mean", fixedText(stats.mean) + QStringLiteral(" dB"))
+          << row("stddev", fixedText(stats.standardDeviation) + QStringLiteral(" dB"))
+          << row("Leq", fixedText(stats.leq) + QStringLiteral(" dB"))
+          << row("L10", fixedText(stats.l10) + QStringLiteral(" dB"))
+          << row("L50", fixedText(stats.l50) + QStringLiteral(" dB"))
+          << row("L90", fixedText(stats.l90) + QStringLiteral(" dB"))
+          << row("drift", fixedText(stats.driftPerMinute) + QStringLiteral(" dB/min"));
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -7,6 +7,10 @@
 #include <QJsonObject>
 #include <QString>
 
+// `value` to `decimals` places, without the minus sign of a value that
+// rounds to zero: a drift of -0.004 is 0.00, not -0.00.
+QString fixedText(double value, int decimals = 2);
+
 // One line a figure, without a trailing newline.
 QString statisticsText(const NoiseStatistics &stats);
 QJsonObject statisticsJson(const NoiseStatistics &stats);

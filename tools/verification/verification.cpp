@@ -22,7 +22,8 @@ bool moreToRead(const VerifySettings &settings, int taken, qint64 elapsedMs)
 
 QString signedFixed(double value)
 {
-    return (value >= 0 ? QStringLiteral("+") : QString()) + QString::number(value, 'f', 2);
+    const QString text = fixedText(value);
+    return text.startsWith(QLatin1Char('-')) ? text : QLatin1Char('+') + text;
 }
 
 } // namespace
@@ -85,18 +86,28 @@ VerifyOutcome runVerify(SensorClient &client, const VerifySettings &settings,
     return outcome;
 }
 
+QString failureReason(const VerifyOutcome &outcome, const VerifySettings &settings)
+{
+    if (!outcome.judged() || outcome.passed())
+        return QString();
+    const NoiseStatistics &s = outcome.statistics;
+    if (!outcome.verdict.levelWithin)
+        return QStringLiteral("Leq %1 dB is off the reference %2 dB by more than %3 dB")
+            .arg(fixedText(s.leq), fixedText(settings.reference), fixedText(settings.tolerance));
+    return QStringLiteral("L10 - L90 is %1 dB, more than %2 dB")
+        .arg(fixedText(s.l10 - s.l90), fixedText(settings.maxSpread));
+}
+
 QString verdictText(const VerifyOutcome &outcome, const VerifySettings &settings)
 {
     const NoiseStatistics &s = outcome.statistics;
     QString text = statisticsText(s);
     text += QStringLiteral("\nreference %1 dB +/- %2 dB, Leq - reference %3 dB")
-                .arg(QString::number(settings.reference, 'f', 2),
-                     QString::number(settings.tolerance, 'f', 2),
+                .arg(fixedText(settings.reference), fixedText(settings.tolerance),
                      signedFixed(s.leq - settings.reference));
     if (settings.hasMaxSpread)
         text += QStringLiteral("\nL10 - L90 %1 dB, at most %2 dB")
-                    .arg(QString::number(s.l10 - s.l90, 'f', 2),
-                         QString::number(settings.maxSpread, 'f', 2));
+                    .arg(fixedText(s.l10 - s.l90), fixedText(settings.maxSpread));
     if (outcome.judged())
         text += outcome.verdict.passed() ? QStringLiteral("\nPASS") : QStringLiteral("\nFAIL");
     return text;

@@ -57,6 +57,10 @@ Verdict judge(const NoiseStatistics &statistics, const VerifySettings &settings)
 VerifyOutcome runVerify(SensorClient &client, const VerifySettings &settings,
                         const std::function<void(const TimedReading &)> &onReading = {});
 
+// Why a judged run failed, in one line ("Leq 93.20 dB is off the reference
+// 94.00 dB by more than 0.50 dB"); empty when it passed or was not judged.
+QString failureReason(const VerifyOutcome &outcome, const VerifySettings &settings);
+
 // "PASS" or "FAIL" and the figures it was judged on, for standard output.
 QString verdictText(const VerifyOutcome &outcome, const VerifySettings &settings);
 // The same as one JSON object: the statistics, the limits and "result".
