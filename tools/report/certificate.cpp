@@ -1,6 +1,7 @@
 #include "certificate.h"
 
 #include "certificatechart.h"
+#include "statisticsoutput.h"
 
 #include <QFile>
 #include <QPageSize>
@@ -30,7 +31,12 @@ QFont font(double points, bool bold = false)
 
 QString db(double value)
 {
-    return QStringLiteral("%1 dB").arg(QString::number(value, 'f', 2));
+    return QStringLiteral("%1 dB").arg(fixedText(value));
+}
+
+QString orDash(const QString &text)
+{
+    return text.isEmpty() ? QStringLiteral("-") : text;
 }
 
 QString timeText(const QDateTime &time, const QString &zone)
@@ -60,19 +66,19 @@ QVector<Row> limitRows(const CertificateData &d)
 
 QVector<Row> statisticsRows(const NoiseStatistics &s)
 {
-    return {{QStringLiteral("读数 Readings"), QString::number(s.count)},
-            {QStringLiteral("时长 Duration"),
-             QStringLiteral("%1 s").arg(QString::number(s.durationSeconds, 'f', 2))},
-            {QStringLiteral("等效声级 Leq"), db(s.leq)},
-            {QStringLiteral("最小 Lmin"), db(s.minimum)},
-            {QStringLiteral("最大 Lmax"), db(s.maximum)},
-            {QStringLiteral("平均 Mean"), db(s.mean)},
-            {QStringLiteral("标准差 Std. deviation"), db(s.standardDeviation)},
-            {QStringLiteral("L10"), db(s.l10)},
-            {QStringLiteral("L50"), db(s.l50)},
-            {QStringLiteral("L90"), db(s.l90)},
-            {QStringLiteral("漂移 Drift"),
-             QStringLiteral("%1 dB/min").arg(QString::number(s.driftPerMinute, 'f', 2))}};
+    return {
+        {QStringLiteral("读数 Readings"), QString::number(s.count)},
+        {QStringLiteral("时长 Duration"), QStringLiteral("%1 s").arg(fixedText(s.durationSeconds))},
+        {QStringLiteral("等效声级 Leq"), db(s.leq)},
+        {QStringLiteral("最小 Lmin"), db(s.minimum)},
+        {QStringLiteral("最大 Lmax"), db(s.maximum)},
+        {QStringLiteral("平均 Mean"), db(s.mean)},
+        {QStringLiteral("标准差 Std. deviation"), db(s.standardDeviation)},
+        {QStringLiteral("L10"), db(s.l10)},
+        {QStringLiteral("L50"), db(s.l50)},
+        {QStringLiteral("L90"), db(s.l90)},
+        {QStringLiteral("漂移 Drift"),
+         QStringLiteral("%1 dB/min").arg(fixedText(s.driftPerMinute))}};
 }
 
 QVector<Row> stationRows(const CertificateData &d)
@@ -81,6 +87,8 @@ QVector<Row> stationRows(const CertificateData &d)
         {QStringLiteral("日期时间 Date and time (UTC)"), timeText(d.utc, QStringLiteral("UTC"))},
         {QStringLiteral("本地时间 Local time"), timeText(d.local, d.local.timeZoneAbbreviation())},
         {QStringLiteral("工作站 Station"), d.hostName},
+        {QStringLiteral("操作员 Operator"), orDash(d.operatorName)},
+        {QStringLiteral("参考声源 Reference source"), orDash(d.referenceSource)},
         {QStringLiteral("软件 Tool"), QStringLiteral("ktr450ctl ") + d.toolVersion}};
 }
 
@@ -108,8 +116,10 @@ double drawTable(QPainter &p, const QString &heading, const QVector<Row> &rows, 
     return y + 10;
 }
 
-void drawResult(QPainter &p, bool passed, const QRectF &box)
+// The verdict in large type; a FAIL says why below it.
+void drawResult(QPainter &p, const CertificateData &d, const QRectF &box)
 {
+    const bool passed = d.passed;
     const QColor colour = passed ? QColor(0x2e, 0x7d, 0x32) : QColor(0xc6, 0x28, 0x28);
     const QColor fill = passed ? QColor(0xe8, 0xf5, 0xe9) : QColor(0xff, 0xeb, 0xee);
     p.setPen(QPen(colour, 2));
@@ -118,8 +128,16 @@ void drawResult(QPainter &p, bool passed, const QRectF &box)
     p.setBrush(Qt::NoBrush);
     p.setPen(colour);
     p.setFont(font(30, true));
-    p.drawText(box, Qt::AlignCenter,
+    const bool withReason = !passed && !d.failureReason.isEmpty();
+    const QRectF verdict = withReason ? box.adjusted(0, 2, 0, -box.height() / 2 + 6) : box;
+    p.drawText(verdict, Qt::AlignCenter,
                passed ? QStringLiteral("PASS 合格") : QStringLiteral("FAIL 不合格"));
+    if (withReason) {
+        p.setFont(font(8.5));
+        p.drawText(box.adjusted(10, box.height() / 2 + 6, -10, -2),
+                   Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
+                   QStringLiteral("原因 Reason: ") + d.failureReason);
+    }
     p.setPen(Qt::black);
 }
 
@@ -129,6 +147,9 @@ void drawPage(QPainter &p, const CertificateData &d)
     p.setFont(font(17, true));
     p.drawText(QRectF(kMargin, y, kContentWidth, 26), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("声级传感器校验证书"));
+    p.setFont(font(9));
+    p.drawText(QRectF(kMargin, y, kContentWidth, 26), Qt::AlignRight | Qt::AlignVCenter,
+               QStringLiteral("证书编号 Certificate No. %1").arg(orDash(d.certificateNumber)));
     y += 26;
     p.setFont(font(12));
     p.drawText(QRectF(kMargin, y, kContentWidth, 18), Qt::AlignLeft | Qt::AlignVCenter,
@@ -144,10 +165,13 @@ void drawPage(QPainter &p, const CertificateData &d)
                                       statisticsRows(d.statistics), right, column, y);
     y = std::max(left, rightEnd);
 
-    drawResult(p, d.passed, QRectF(kMargin, y, kContentWidth, 56));
-    y += 70;
+    const double resultHeight = d.passed || d.failureReason.isEmpty() ? 56 : 76;
+    drawResult(p, d, QRectF(kMargin, y, kContentWidth, resultHeight));
+    y += resultHeight + 14;
 
-    const double chartHeight = kContentWidth * 480.0 / 900.0;
+    // The chart's aspect is the exported chart's (900 x 480) a little
+    // flattened, to leave room for the record below it.
+    const double chartHeight = kContentWidth * 420.0 / 900.0;
     drawCertificateChart(d, p, QRectF(kMargin, y, kContentWidth, chartHeight));
     y += chartHeight + 10;
 
@@ -175,7 +199,8 @@ bool writeCertificatePdf(const CertificateData &data, const QString &path, QStri
     writer.setPageSize(QPageSize(QPageSize::A4));
     writer.setPageMargins(QMarginsF(0, 0, 0, 0));
     writer.setResolution(72);
-    writer.setTitle(QStringLiteral("KTR450 verification certificate %1").arg(data.serial));
+    writer.setTitle(QStringLiteral("KTR450 verification certificate %1 of %2")
+                        .arg(data.certificateNumber, data.serial));
     writer.setCreator(QStringLiteral("ktr450ctl ") + data.toolVersion);
     QPainter painter;
     if (!painter.begin(&writer)) {

@@ -25,6 +25,12 @@ struct CertificateData {
     NoiseStatistics statistics;
     QVector<LevelSample> readings; // seconds since the first reading
     bool passed = false;
+    QString failureReason; // why it failed, for a FAIL
+
+    // What a calibration lab files with it.
+    QString certificateNumber;
+    QString operatorName;
+    QString referenceSource; // the calibrator: make, serial number, level, frequency
 
     QDateTime utc;
     QDateTime local;

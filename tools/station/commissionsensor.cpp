@@ -33,10 +33,18 @@ class SensorRun
             return std::nullopt;
         return result.value;
     }
-    // Whether a write was confirmed; false too once the run has failed.
-    template <typename Call> bool write(const QString &what, Call call)
+    // Whether a write was confirmed, and by what: a confirmation equal to
+    // the request (the Modbus write of one register) shows no sensor took it
+    // until the setting is read back.
+    enum class Confirmed { No, ByEchoAlone, BySensor };
+    template <typename Call> Confirmed write(const QString &what, Call call)
     {
-        return begin(what) && check(what, call());
+        if (!begin(what))
+            return Confirmed::No;
+        const Outcome outcome = call();
+        if (!check(what, outcome))
+            return Confirmed::No;
+        return outcome.unproven ? Confirmed::ByEchoAlone : Confirmed::BySensor;
     }
 
     void fail(const QString &reason)
@@ -100,35 +108,42 @@ void readIdentity(SensorRun &run, RunRecord &record)
         record.addressBefore = *address;
 }
 
-// Writes the profile's settings; `written` receives each one the sensor
-// confirmed.
+// Writes the profile's settings; `written` receives each one a sensor
+// confirmed. The address, confirmed by bytes an adapter's echo would match,
+// counts only once it is read back (readBackSettings).
 void writeSettings(SensorRun &run, const CommissioningProfile &profile,
                    CommissioningProfile &written)
 {
+    using Confirmed = SensorRun::Confirmed;
     SensorClient &c = run.client();
-    if (profile.address && run.write(QStringLiteral("writing the address"),
-                                     [&] { return c.writeAddress(*profile.address); }))
+    if (profile.address && run.write(QStringLiteral("writing the address"), [&] {
+            return c.writeAddress(*profile.address);
+        }) == Confirmed::BySensor)
         written.address = profile.address;
     for (const RangeCalibration &entry : profile.calibration) {
         if (run.write(QStringLiteral("writing calibration range %1").arg(entry.range), [&] {
                 return c.writeCalibration(entry.range, {entry.offset, entry.factor});
-            }))
+            }) != Confirmed::No)
             written.calibration << entry;
     }
-    if (profile.parameters && run.write(QStringLiteral("writing the calibration parameters"),
-                                        [&] { return c.writeParameters(*profile.parameters); }))
+    if (profile.parameters && run.write(QStringLiteral("writing the calibration parameters"), [&] {
+            return c.writeParameters(*profile.parameters);
+        }) != Confirmed::No)
         written.parameters = profile.parameters;
 }
 
-// Reads back every setting the profile names into `readBack` and compares.
+// Reads back every setting the profile names into `readBack` and compares;
+// an address read back as written was written.
 void readBackSettings(SensorRun &run, const CommissioningProfile &profile,
-                      CommissioningProfile &readBack)
+                      CommissioningProfile &readBack, CommissioningProfile &written)
 {
     SensorClient &c = run.client();
     if (profile.address) {
         readBack.address =
             run.read(QStringLiteral("reading back the address"), [&] { return c.readAddress(); });
-        if (readBack.address && readBack.address != profile.address)
+        if (readBack.address == profile.address)
+            written.address = profile.address;
+        else if (readBack.address)
             run.fail(QStringLiteral("address read back as %1 instead of %2")
                          .arg(QString::number(*readBack.address, 16),
                               QString::number(*profile.address, 16)));
@@ -194,17 +209,8 @@ void runVerification(SensorRun &run, const VerificationTarget &target, RunRecord
         run.fail(QStringLiteral("sensor removed or silent while verifying: %1").arg(outcome.error));
         return;
     }
-    const NoiseStatistics &s = outcome.statistics;
-    if (!outcome.verdict.levelWithin)
-        run.fail(QStringLiteral("verification: Leq %1 dB is off the reference %2 dB by more than "
-                                "%3 dB")
-                     .arg(s.leq, 0, 'f', 2)
-                     .arg(settings.reference, 0, 'f', 2)
-                     .arg(settings.tolerance, 0, 'f', 2));
-    else if (!outcome.verdict.spreadWithin)
-        run.fail(QStringLiteral("verification: L10 - L90 is %1 dB, more than %2 dB")
-                     .arg(s.l10 - s.l90, 0, 'f', 2)
-                     .arg(settings.maxSpread, 0, 'f', 2));
+    if (!outcome.passed())
+        run.fail(QStringLiteral("verification: ") + failureReason(outcome, settings));
 }
 
 // The protocol goes last: once the sensor speaks its own protocol, the
@@ -214,12 +220,17 @@ void leaveInProtocol(SensorRun &run, LinkProtocol protocol, CommissioningProfile
 {
     SensorClient &c = run.client();
     const bool own = protocol == LinkProtocol::Own;
-    if (!run.write(QStringLiteral("switching the protocol"), [&] { return c.switchProtocol(own); }))
+    const SensorRun::Confirmed confirmed =
+        run.write(QStringLiteral("switching the protocol"), [&] { return c.switchProtocol(own); });
+    if (confirmed == SensorRun::Confirmed::No)
         return;
-    written.protocol = protocol;
+    if (confirmed == SensorRun::Confirmed::BySensor)
+        written.protocol = protocol;
     if (run.read(QStringLiteral("checking the protocol it answers"),
-                 [&] { return own ? c.readOwnVersion() : c.readVersion(); }))
+                 [&] { return own ? c.readOwnVersion() : c.readVersion(); })) {
+        written.protocol = protocol;
         readBack.protocol = protocol;
+    }
 }
 
 } // namespace
@@ -232,11 +243,13 @@ SensorRunOutcome commissionSensor(SensorClient &client, const CommissioningProfi
     record.result = RunVerdict::Pass;
     record.reason.clear();
     record.settingsAsked = profile.settingsJson();
+    if (profile.verification)
+        record.referenceSource = profile.verification->referenceSource;
     CommissioningProfile written;
     CommissioningProfile readBack;
     readIdentity(run, record);
     writeSettings(run, profile, written);
-    readBackSettings(run, profile, readBack);
+    readBackSettings(run, profile, readBack, written);
     record.addressAfter = readBack.address
                               ? std::optional<int>(*readBack.address)
                               : (written.address ? std::nullopt : record.addressBefore);

@@ -16,9 +16,11 @@ struct SensorRunOutcome {
 };
 
 // Fills `record` (serial number, firmware, addresses, settings asked, read
-// back and written, statistics, result and reason); the caller sets the
-// port, baud, operator and duration. `onStep` names each step as it starts,
-// for progress.
+// back and written, reference source, statistics, result and reason); the
+// caller sets the port, baud, operator and duration. A write that only bytes
+// equal to its request confirmed (see SensorClient::setWriteProof) counts as
+// written once it is read back. `onStep` names each step as it starts, for
+// progress.
 SensorRunOutcome commissionSensor(SensorClient &client, const CommissioningProfile &profile,
                                   RunRecord &record,
                                   const std::function<void(const QString &)> &onStep = {});

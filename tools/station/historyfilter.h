@@ -8,7 +8,7 @@
 #include <optional>
 
 struct HistoryFilter {
-    QString serialNumber;
+    QString serialNumber;           // matched whatever the case of its letters
     std::optional<QDateTime> since; // UTC
     std::optional<RunVerdict> result;
 };

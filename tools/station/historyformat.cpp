@@ -12,7 +12,7 @@ QString csvText(const RecordField &field, const RunRecord &record)
     const QVariant value = field.get(record);
     switch (field.kind) {
     case RecordField::Address:
-        return value.isNull() ? QString() : QString::number(value.toInt(), 16);
+        return addressFieldText(value);
     case RecordField::Json:
         return compactJsonText(value.toJsonObject());
     case RecordField::Text:

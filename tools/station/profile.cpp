@@ -1,6 +1,7 @@
 #include "profile.h"
 
 #include "inputs.h"
+#include "jsonmembers.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -16,11 +17,6 @@ using Error = std::optional<ProfileError>;
 ProfileError fault(const QString &field, const QString &reason)
 {
     return {field, reason};
-}
-
-QString memberPath(const QString &parent, const QString &name)
-{
-    return parent.isEmpty() ? name : parent + QLatin1Char('.') + name;
 }
 
 // A typo in a member name must not silently drop a setting.
@@ -188,7 +184,9 @@ Error readVerification(const QJsonObject &root, CommissioningProfile &profile)
     const QString tolerance = QStringLiteral("tolerance_db");
     const QString duration = QStringLiteral("duration_s");
     const QString spread = QStringLiteral("max_spread_db");
-    if (Error e = refuseUnknownMembers(object, path, {reference, tolerance, duration, spread}))
+    const QString source = QStringLiteral("reference_source");
+    if (Error e =
+            refuseUnknownMembers(object, path, {reference, tolerance, duration, spread, source}))
         return e;
     if (Error e = requireMembers(object, path, {reference, tolerance, duration},
                                  QStringLiteral("a verification needs it")))
@@ -209,6 +207,14 @@ Error readVerification(const QJsonObject &root, CommissioningProfile &profile)
         if (Error e = requirePositive(limit, memberPath(path, spread)))
             return e;
         out.maxSpreadHundredths = limit;
+    }
+    if (object.contains(source)) {
+        const QJsonValue value = object.value(source);
+        const Checked<QString> checked = checkReferenceSource(value.toString());
+        if (!value.isString() || !checked.ok())
+            return fault(memberPath(path, source),
+                         value.isString() ? checked.error : QStringLiteral("text is needed"));
+        out.referenceSource = checked.value;
     }
     profile.verification = out;
     return std::nullopt;
@@ -257,6 +263,11 @@ Error readRoot(const QJsonObject &root, CommissioningProfile &profile)
         if (Error e = member.read(root, profile))
             return e;
     }
+    if (!profile.address && profile.calibration.isEmpty() && !profile.parameters &&
+        !profile.protocol && !profile.verification)
+        return fault(QString(), QStringLiteral("the profile neither writes a setting nor "
+                                               "verifies: give at least one of %1")
+                                    .arg(known.join(QStringLiteral(", "))));
     return std::nullopt;
 }
 
@@ -275,6 +286,22 @@ QString hundredthsText(int32_t hundredths)
 }
 
 } // namespace
+
+Checked<QString> checkReferenceSource(const QString &text)
+{
+    constexpr int kLongest = 200;
+    Checked<QString> out;
+    out.value = text.trimmed();
+    if (out.value.isEmpty())
+        out.error = QStringLiteral("the reference source is empty: name the calibrator (make, "
+                                   "serial number, level and frequency)");
+    else if (out.value.size() > kLongest)
+        out.error =
+            QStringLiteral("the reference source is longer than %1 characters").arg(kLongest);
+    else if (out.value.contains(QLatin1Char('\n')) || out.value.contains(QLatin1Char('\r')))
+        out.error = QStringLiteral("the reference source must be one line");
+    return out;
+}
 
 QString ProfileError::message() const
 {
@@ -309,6 +336,8 @@ QJsonObject CommissioningProfile::settingsJson() const
         if (verification->maxSpreadHundredths)
             target.insert(QStringLiteral("max_spread_db"),
                           hundredthsText(*verification->maxSpreadHundredths));
+        if (!verification->referenceSource.isEmpty())
+            target.insert(QStringLiteral("reference_source"), verification->referenceSource);
         out.insert(QStringLiteral("verification"), target);
     }
     return out;
@@ -328,6 +357,12 @@ ProfileOutcome parseProfile(const QByteArray &text)
     }
     if (!document.isObject()) {
         outcome.error = fault(QString(), QStringLiteral("the profile must be one JSON object"));
+        return outcome;
+    }
+    const QString repeated = firstRepeatedMember(json);
+    if (!repeated.isEmpty()) {
+        outcome.error =
+            fault(repeated, QStringLiteral("given twice; each member may be given once"));
         return outcome;
     }
     outcome.error = readRoot(document.object(), outcome.profile);

@@ -4,6 +4,7 @@
 // instead of half-way through a batch of sensors.
 #pragma once
 
+#include "inputs.h"
 #include "registercodec.h"
 
 #include <QJsonObject>
@@ -22,13 +23,21 @@ struct RangeCalibration {
 
 enum class LinkProtocol { Modbus, Own };
 
-// dB values in hundredths; the spread limit is optional.
+// dB values in hundredths; the spread limit and the reference source are
+// optional.
 struct VerificationTarget {
     int32_t referenceHundredths = 0;
     int32_t toleranceHundredths = 0;
     int durationSeconds = 0;
     std::optional<int32_t> maxSpreadHundredths;
+    // The calibrator or reference source (make, serial number, level and
+    // frequency), for the record and the certificate.
+    QString referenceSource;
 };
+
+// The reference source as the profile's "reference_source" and ktr450ctl's
+// --reference-source take it: one line of 1 to 200 characters.
+Checked<QString> checkReferenceSource(const QString &text);
 
 struct CommissioningProfile {
     std::optional<uint8_t> address;
@@ -57,6 +66,8 @@ struct ProfileOutcome {
 };
 
 // JSON with whole-line "//" comments (a line whose first non-blank
-// characters are "//"); the comment lines are dropped before parsing.
+// characters are "//"); the comment lines are dropped before parsing. A
+// member given twice in one object, and a profile that neither writes nor
+// verifies anything, are refused.
 ProfileOutcome parseProfile(const QByteArray &text);
 ProfileOutcome loadProfile(const QString &path);

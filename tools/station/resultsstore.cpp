@@ -129,8 +129,9 @@ HistoryOutcome ResultsStore::select(const HistoryFilter &filter, bool latestOnly
     // Only fixed fragments go into the text; every value is bound.
     QString sql = QStringLiteral("SELECT %1 FROM runs WHERE 1 = 1").arg(recordColumns());
     QVariantList values;
+    // Serial numbers are hexadecimal: 2309-0A01 is 2309-0a01.
     if (!filter.serialNumber.isEmpty()) {
-        sql += QStringLiteral(" AND serial_number = ?");
+        sql += QStringLiteral(" AND LOWER(serial_number) = LOWER(?)");
         values << filter.serialNumber;
     }
     if (filter.since) {

@@ -25,6 +25,7 @@ RunRecord newRunRecord()
 {
     RunRecord record;
     record.runId = QUuid::createUuid();
+    record.certificateNumber = record.runId.toString(QUuid::WithoutBraces);
     record.startedUtc = QDateTime::currentDateTimeUtc();
     record.station = QSysInfo::machineHostName();
     record.toolVersion = QStringLiteral(KTR450_VERSION);
@@ -109,6 +110,13 @@ const QVector<RecordField> &recordFields()
         {"tool_version", RecordField::Text,
          [](const RunRecord &r) { return QVariant(r.toolVersion); },
          [](RunRecord &r, const QVariant &v) { r.toolVersion = v.toString(); }},
+        // Added by schema version 3.
+        {"certificate_number", RecordField::Text,
+         [](const RunRecord &r) { return QVariant(r.certificateNumber); },
+         [](RunRecord &r, const QVariant &v) { r.certificateNumber = v.toString(); }},
+        {"reference_source", RecordField::Text,
+         [](const RunRecord &r) { return QVariant(r.referenceSource); },
+         [](RunRecord &r, const QVariant &v) { r.referenceSource = v.toString(); }},
     };
     return fields;
 }
@@ -118,11 +126,30 @@ QString compactJsonText(const QJsonObject &object)
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
+QString addressFieldText(const QVariant &value)
+{
+    return value.isNull() ? QString() : QString::number(value.toInt(), 16);
+}
+
+QVariant addressFieldValue(const QJsonValue &value)
+{
+    if (value.isDouble())
+        return value.toInt();
+    bool ok = false;
+    const int address = value.toString().toInt(&ok, 16);
+    return ok ? QVariant(address) : QVariant();
+}
+
 QJsonObject recordToJson(const RunRecord &record)
 {
     QJsonObject json;
-    for (const RecordField &field : recordFields())
-        json.insert(QLatin1String(field.name), QJsonValue::fromVariant(field.get(record)));
+    for (const RecordField &field : recordFields()) {
+        const QVariant value = field.get(record);
+        json.insert(QLatin1String(field.name),
+                    field.kind == RecordField::Address
+                        ? (value.isNull() ? QJsonValue() : QJsonValue(addressFieldText(value)))
+                        : QJsonValue::fromVariant(value));
+    }
     return json;
 }
 
@@ -139,13 +166,16 @@ std::optional<RunRecord> recordFromJson(const QJsonObject &json)
             field.set(record, qlonglong(value.toDouble()));
             break;
         case RecordField::Address:
-            field.set(record, value.isDouble() ? QVariant(value.toInt()) : QVariant());
+            field.set(record, addressFieldValue(value));
             break;
         case RecordField::Json:
             field.set(record, value.toObject());
             break;
         }
     }
+    // Records spooled before certificates were numbered take their run id.
+    if (record.certificateNumber.isEmpty())
+        record.certificateNumber = record.runId.toString(QUuid::WithoutBraces);
     if (record.runId.isNull() || !record.startedUtc.isValid() ||
         !resultFromText(json.value(QStringLiteral("result")).toString()))
         return std::nullopt;

@@ -51,6 +51,18 @@ QStringList schemaStep(int version, DatabaseEngine engine)
                                "DEFAULT '{}'"),
                 QStringLiteral("CREATE INDEX runs_by_serial ON runs (serial_number, "
                                "started_utc)")};
+    case 3:
+        // What a calibration lab files with a certificate: its number (the
+        // run id for the runs before) and the reference source; and the
+        // index of history and report, which match serial numbers whatever
+        // their case.
+        return {QStringLiteral("ALTER TABLE runs ADD COLUMN certificate_number TEXT NOT NULL "
+                               "DEFAULT ''"),
+                QStringLiteral("ALTER TABLE runs ADD COLUMN reference_source TEXT NOT NULL "
+                               "DEFAULT ''"),
+                QStringLiteral("UPDATE runs SET certificate_number = run_id"),
+                QStringLiteral("CREATE INDEX runs_by_serial_any_case ON runs "
+                               "(LOWER(serial_number), started_utc)")};
     default:
         return {};
     }
@@ -115,7 +127,7 @@ bool migrateLocked(QSqlQuery &query, DatabaseEngine engine, int target, QString 
 
 int latestSchemaVersion()
 {
-    return 2;
+    return 3;
 }
 
 bool migrateSchema(QSqlDatabase db, DatabaseEngine engine, QString &error, int target)

@@ -29,7 +29,7 @@ void CommissionSensorTest::recordSaysWhatTheSensorDid_data()
            "value (exception code 3)"
         << false;
     QTest::newRow("pulled out while writing")
-        << -1 << 5 << "sensor removed or silent while writing calibration range 2: no reply"
+        << -1 << 6 << "sensor removed or silent while writing calibration range 2: no reply"
         << true;
 }
 
