@@ -1,5 +1,7 @@
 #include "databaseurl.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QUrl>
 
 namespace {
@@ -82,4 +84,27 @@ DatabaseUrlOutcome parseDatabaseUrl(const QString &text)
     return refused(QStringLiteral("the database URL must start with sqlite: or postgresql:// "
                                   "(sqlite:PATH or %1)")
                        .arg(kPostgresForm));
+}
+
+QString passwordInUrlWarning(const DatabaseUrl &url)
+{
+    if (url.password.isEmpty())
+        return QString();
+    return QStringLiteral("warning: the password in --db is visible to other users of this "
+                          "machine (ps); give it in PGPASSWORD or ~/.pgpass instead");
+}
+
+QString sqlitePathProblem(const DatabaseUrl &url)
+{
+    if (url.engine != DatabaseEngine::Sqlite)
+        return QString();
+    const QFileInfo file(url.path);
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.isDir())
+        return QStringLiteral("cannot keep the results database %1: the folder %2 does not exist")
+            .arg(url.path, QDir::toNativeSeparators(folder.filePath()));
+    if (file.exists() ? !file.isFile() || !file.isWritable() : !folder.isWritable())
+        return QStringLiteral("cannot keep the results database %1: %2 cannot be written")
+            .arg(url.path, file.exists() ? url.path : QDir::toNativeSeparators(folder.filePath()));
+    return QString();
 }

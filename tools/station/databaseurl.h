@@ -32,3 +32,13 @@ struct DatabaseUrlOutcome {
 inline const char *kDefaultDatabaseUrl = "sqlite:ktr450-results.sqlite";
 
 DatabaseUrlOutcome parseDatabaseUrl(const QString &text);
+
+// The warning for a password given inside the URL: other users of the
+// machine see a program's arguments (ps). Empty when the URL holds none.
+QString passwordInUrlWarning(const DatabaseUrl &url);
+
+// Why an SQLite results file cannot be kept at its path: its folder is
+// missing or cannot be written, or the file itself cannot be written. Empty
+// for a PostgreSQL URL and for a path that can be used. The spool is for a
+// server out of reach, not for a path that can never work.
+QString sqlitePathProblem(const DatabaseUrl &url);

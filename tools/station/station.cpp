@@ -91,9 +91,11 @@ class StationStore
         return false;
     }
 
+    // With nothing in the spool there is nothing to write, and flushSpool()
+    // would not even try the database: the next record does.
     void retry()
     {
-        if (spooling_ && store_.flushSpool())
+        if (spooling_ && store_.spooledCount() > 0 && store_.flushSpool())
             stopSpooling();
     }
 
@@ -111,6 +113,7 @@ class StationStore
   private:
     void startSpooling()
     {
+        anySpooled_ = anySpooled_ || store_.spooledCount() > 0;
         if (spooling_)
             return;
         spooling_ = true;
@@ -122,14 +125,18 @@ class StationStore
         if (!spooling_)
             return;
         spooling_ = false;
-        output_.print(QStringLiteral("results database %1 reached: spooled records written")
+        output_.print((anySpooled_ ? QStringLiteral("results database %1 reached: spooled "
+                                                    "records written")
+                                   : QStringLiteral("results database %1 reached"))
                           .arg(store_.url().displayText()));
+        anySpooled_ = false;
     }
 
     ResultsStore store_;
     StationOutput &output_;
     QString spoolPath_;
     bool spooling_ = false;
+    bool anySpooled_ = false; // since spooling began
 };
 
 } // namespace

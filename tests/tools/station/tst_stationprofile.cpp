@@ -113,6 +113,21 @@ void StationProfileTest::badProfilesAreRefusedWithFieldAndReason_data()
         << QByteArray(R"({"verification": {"reference_db": 94, "tolerance_db": 1}})")
         << "verification.duration_s"
         << "missing";
+    QTest::newRow("member twice")
+        << QByteArray(R"({"protocol": "own", "address": "2", "protocol": "modbus"})") << "protocol"
+        << "given twice";
+    QTest::newRow("inner member twice, after an escaped name")
+        << QByteArray(R"({"calibration": [{"range": 0, "offset": 0, "factor": 1},
+                                         {"range": 1, "off\u0073et": 2, "offset": 3,
+                                          "factor": 1}]})")
+        << "calibration[1].offset"
+        << "given twice";
+    QTest::newRow("nothing to do") << QByteArray("{}") << none << "neither writes";
+    QTest::newRow("reference source on two lines")
+        << QByteArray(R"({"verification": {"reference_db": 94, "tolerance_db": 1,
+                                           "duration_s": 10, "reference_source": "A\nB"}})")
+        << "verification.reference_source"
+        << "one line";
     QTest::newRow("not an object") << QByteArray("[1]") << none << "one JSON object";
     QTest::newRow("comment after a value")
         << QByteArray("{\n  \"address\": \"1f\" // bus address\n}") << none

@@ -8,8 +8,9 @@ namespace {
 
 // The station until Ctrl-C, SIGTERM or, with --once, one sensor per port: 0
 // all passed (or stopped), 1 for a refused profile or database URL, 2 when
-// a port cannot be opened with --once, 5 when any sensor failed, 6 when a
-// record could be neither written nor spooled.
+// a port cannot be opened with --once, 5 when any sensor failed, 6 when an
+// SQLite file's folder is missing or read-only, or a record could be neither
+// written nor spooled.
 int runCommission(Session &session, const CommissionOptions &options)
 {
     Output &out = session.out;
@@ -23,6 +24,14 @@ int runCommission(Session &session, const CommissionOptions &options)
     if (!url.ok()) {
         out.error(url.error);
         return kExitUsage;
+    }
+    const QString warning = passwordInUrlWarning(url.url);
+    if (!warning.isEmpty())
+        out.error(warning);
+    const QString pathProblem = sqlitePathProblem(url.url);
+    if (!pathProblem.isEmpty()) {
+        out.error(pathProblem);
+        return kExitFile;
     }
     const StoreOptions storeOptions;
     StationSettings settings;

@@ -13,6 +13,9 @@ namespace {
 int runReport(Session &session, const ReportOptions &options)
 {
     Output &out = session.out;
+    const QString warning = passwordInUrlWarning(parseDatabaseUrl(options.databaseUrl).url);
+    if (!warning.isEmpty())
+        out.error(warning);
     LatestRunRequest request;
     request.databaseUrl = options.databaseUrl;
     request.serialNumber = options.serialNumber;
@@ -49,12 +52,8 @@ void addReportCommand(CLI::App &root, Invocation &inv)
         "(...) written to 2309-0451.pdf");
     const auto options = std::make_shared<ReportOptions>();
     cli::addDatabase(*sub, options->databaseUrl);
-    cli::addValue(*sub, "--serial", "S", "the sensor's serial number", options->serialNumber,
-                  [](const QString &text) {
-                      return cli::keptIf(
-                          text, text.isEmpty() ? QStringLiteral("--serial needs a serial number")
-                                               : QString());
-                  })
+    cli::addValue(*sub, "--serial", "S", "the sensor's serial number (any case)",
+                  options->serialNumber, cli::checkSerialFilter)
         ->required();
     cli::addValue(*sub, "--pdf", "FILE", "write the certificate", options->pdfPath,
                   cli::checkFileName)
