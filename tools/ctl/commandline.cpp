@@ -225,6 +225,12 @@ Checked<QString> checkFileName(const QString &text)
     return keptIf(text, text.isEmpty() ? QStringLiteral("a file name is needed") : QString());
 }
 
+Checked<QString> checkSerialFilter(const QString &text)
+{
+    return keptIf(text,
+                  text.isEmpty() ? QStringLiteral("--serial needs a serial number") : QString());
+}
+
 Checked<QString> keptIf(const QString &text, const QString &problem)
 {
     Checked<QString> out;

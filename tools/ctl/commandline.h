@@ -85,6 +85,9 @@ Checked<qint32> checkBaud(const QString &text);
 Checked<QString> checkPort(const QString &text);
 Checked<QString> checkFileName(const QString &text);
 Checked<QString> keptIf(const QString &text, const QString &problem);
+// --serial S of history and report: a serial number, matched whatever its
+// case; an empty one would match nothing and is refused.
+Checked<QString> checkSerialFilter(const QString &text);
 
 // --db URL: the results database, sqlite:PATH or postgresql://...
 CLI::Option *addDatabase(CLI::App &sub, QString &url);

@@ -46,6 +46,20 @@ bool argumentsAskForRendering(int argc, char *const argv[])
     return false;
 }
 
+QtMessageHandler qtDefaultHandler = nullptr;
+
+// Without a login session (a service, ssh, a CI job) XDG_RUNTIME_DIR is
+// unset and Qt, falling back to a folder of its own, says so on standard
+// error while a certificate is drawn. The fallback works; the line only
+// alarms whoever reads the tool's errors, so that one line is dropped.
+void dropRuntimeDirNotice(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg &&
+        message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    qtDefaultHandler(type, context, message);
+}
+
 // Only the commands that write a chart get a QApplication, on the offscreen
 // platform unless one was chosen explicitly: a production line or a CI
 // machine has no display, and none is needed.
@@ -55,6 +69,7 @@ std::unique_ptr<QCoreApplication> makeApplication(int &argc, char *argv[])
         return std::make_unique<QCoreApplication>(argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    qtDefaultHandler = qInstallMessageHandler(dropRuntimeDirNotice);
     return std::make_unique<QApplication>(argc, argv);
 }
 

@@ -1,5 +1,6 @@
 // The statistics of noise readings against sequences worked out by hand.
 #include "noisestatistics.h"
+#include "statisticsoutput.h"
 
 #include <QtTest>
 
@@ -93,6 +94,11 @@ void NoiseStatisticsTest::driftIsTheLeastSquaresSlopePerMinute()
     QCOMPARE(noiseStatistics(everySecond({50, 50, 50})).driftPerMinute, 0.0);
     QCOMPARE(driftPerMinute({{0.0, 50.0}}), 0.0);
     QCOMPARE(driftPerMinute({{1.0, 50.0}, {1.0, 60.0}}), 0.0);
+    // A drift too small to show prints as 0.00, with no sign.
+    QCOMPARE(fixedText(-0.004), QStringLiteral("0.00"));
+    QCOMPARE(fixedText(-0.006), QStringLiteral("-0.01"));
+    QCOMPARE(fixedText(-0.04, 1), QStringLiteral("0.0"));
+    QCOMPARE(fixedText(-3.0), QStringLiteral("-3.00"));
 }
 
 void NoiseStatisticsTest::noReadingsGiveZeros()

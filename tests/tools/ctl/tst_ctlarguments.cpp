@@ -114,6 +114,12 @@ void CtlArgumentsTest::negativeNumbersAreValuesNotOptions()
     QCOMPARE(outcome.invocation.optionsOf<ParamsOptions>().values,
              (std::optional<CalibrationParameters>({-100, -50, -25})));
 
+    // "--" ends the options before negative numbers, wherever it stands.
+    outcome = parse(QStringLiteral("--port p params 1.5 -- -1 0"));
+    QVERIFY2(outcome.ok, qPrintable(outcome.error));
+    QCOMPARE(outcome.invocation.optionsOf<ParamsOptions>().values,
+             (std::optional<CalibrationParameters>({150, -100, 0})));
+
     // After "--" even option-like words are values (and here refused as such).
     outcome = parse(QStringLiteral("--port p params -- 1 2 --json"));
     QVERIFY(!outcome.ok);
@@ -300,7 +306,14 @@ void CtlArgumentsTest::usageErrorsSayWhatIsWrong_data()
                                                << "excludes";
     QTest::newRow("verify spread negative") << "--port p verify --reference 94 --tolerance 1 "
                                                "--max-spread -1"
-                                            << "max spread";
+                                            << "max spread -1 must be greater than 0";
+    QTest::newRow("verify spread 0") << "--port p verify --reference 94 --tolerance 1 "
+                                        "--max-spread 0.0"
+                                     << "max spread 0.0 must be greater than 0";
+    QTest::newRow("verify tolerance 0") << "--port p verify --reference 94 --tolerance 0"
+                                        << "tolerance 0 must be greater than 0";
+    QTest::newRow("verify tolerance negative") << "--port p verify --reference 94 --tolerance -0.5"
+                                               << "tolerance -0.5 must be greater than 0";
     QTest::newRow("pdf elsewhere") << "--port p noise --pdf c.pdf"
                                    << "belongs to the verify and report commands";
     QTest::newRow("station without port") << "commission --profile p.json"

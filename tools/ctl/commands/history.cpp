@@ -15,6 +15,9 @@ int runHistory(Session &session, const HistoryOptions &options)
         out.error(url.error);
         return kExitUsage;
     }
+    const QString warning = passwordInUrlWarning(url.url);
+    if (!warning.isEmpty())
+        out.error(warning);
     // Listing must not leave an empty database behind a mistyped path.
     if (url.url.engine == DatabaseEngine::Sqlite && !QFileInfo::exists(url.url.path)) {
         out.error(QStringLiteral("no results database at %1").arg(url.url.path));
@@ -67,8 +70,8 @@ void addHistoryCommand(CLI::App &root, Invocation &inv)
     const auto options = std::make_shared<HistoryOptions>();
     cli::addDatabase(*sub, options->databaseUrl);
     HistoryFilter &filter = options->filter;
-    cli::addValue(*sub, "--serial", "S", "only this serial number", filter.serialNumber,
-                  [](const QString &text) { return cli::keptIf(text, QString()); });
+    cli::addValue(*sub, "--serial", "S", "only this serial number (any case)", filter.serialNumber,
+                  cli::checkSerialFilter);
     cli::addValue(*sub, "--since", "DATE", "from this UTC date or time on", filter.since,
                   [](const QString &text) {
                       const std::optional<QDateTime> since = parseSince(text);

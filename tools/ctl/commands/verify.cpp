@@ -147,6 +147,23 @@ auto decibels(double low, double high, const char *what)
     };
 }
 
+// A limit that must be above zero, as the profile's are: 0 or a negative
+// number is refused as such, not as something other than a number.
+auto positiveDecibels(double high, const char *what)
+{
+    return [high, what](const QString &text) {
+        const QString trimmed = text.trimmed();
+        const bool negative = trimmed.startsWith(QLatin1Char('-'));
+        Checked<double> out =
+            checkDecimalNumber(negative ? trimmed.mid(1) : trimmed, 0, high, QLatin1String(what));
+        if (out.ok() && (negative || out.value == 0))
+            out.error = QStringLiteral("%1 %2 must be greater than 0").arg(what, trimmed);
+        else if (negative)
+            out.error.replace(trimmed.mid(1), trimmed);
+        return out;
+    };
+}
+
 } // namespace
 
 void addVerifyCommand(CLI::App &root, Invocation &inv)
@@ -180,7 +197,7 @@ void addVerifyCommand(CLI::App &root, Invocation &inv)
                   decibels(0, 200, "reference"))
         ->required();
     cli::addValue(*sub, "--tolerance", "DB", "how far Leq may be from the reference",
-                  settings.tolerance, decibels(0, 50, "tolerance"))
+                  settings.tolerance, positiveDecibels(50, "tolerance"))
         ->required();
     CLI::Option *duration = cli::addValue(
         *sub, "--duration", "S", "seconds to read (default 10)", settings.durationMs,
@@ -199,7 +216,7 @@ void addVerifyCommand(CLI::App &root, Invocation &inv)
     cli::addValue(*sub, "--max-spread", "DB", "largest L10 - L90 allowed", settings.maxSpread,
                   [&settings](const QString &text) {
                       settings.hasMaxSpread = true;
-                      return checkDecimalNumber(text, 0, 100, QStringLiteral("max spread"));
+                      return positiveDecibels(100, "max spread")(text);
                   });
     cli::addValue(*sub, "--record", "FILE.csv", "keep every reading", settings.recordPath,
                   cli::checkFileName);
