@@ -28,6 +28,7 @@ inline RunRecord sampleRecord(const QString &serial, RunVerdict result, const QD
     record.reason = result == RunVerdict::Pass ? QString()
                                                : QStringLiteral("protocol read back as own, "
                                                                 "not modbus");
+    record.referenceSource = QStringLiteral("calibrator CAL-200 no. 7731, 94.0 dB, 1 kHz");
     record.durationMs = 4321;
     return record;
 }

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSysInfo>
+#include <QUuid>
 #include <cmath>
 
 namespace {
@@ -124,6 +125,9 @@ CertificateData certificateFor(const SensorIdentity &identity, const VerifySetti
             d.readings << LevelSample{r.sample.seconds - start, r.sample.level};
     }
     d.passed = outcome.passed();
+    d.failureReason = failureReason(outcome, settings);
+    // Unrecorded, the run numbers its certificate itself, as a run id would.
+    d.certificateNumber = QUuid::createUuid().toString(QUuid::WithoutBraces);
     d.utc = now.toUTC();
     d.local = now.toLocalTime();
     d.hostName = QSysInfo::machineHostName();
@@ -162,6 +166,10 @@ std::optional<CertificateData> certificateFromRecord(const RunRecord &record, QS
         d.readings << LevelSample{reading.toArray().at(0).toDouble(),
                                   reading.toArray().at(1).toDouble()};
     d.passed = record.result == RunVerdict::Pass;
+    d.failureReason = d.passed ? QString() : record.reason;
+    d.certificateNumber = record.certificateNumber;
+    d.operatorName = record.operatorName;
+    d.referenceSource = record.referenceSource;
     d.utc = record.startedUtc.toUTC();
     d.local = record.startedUtc.toLocalTime();
     d.hostName = record.station;

@@ -4,6 +4,7 @@
 #include "databaseurl.h"
 #include "exitstatus.h"
 #include "lineerrors.h"
+#include "profile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -237,6 +238,15 @@ Checked<QString> keptIf(const QString &text, const QString &problem)
     out.value = text;
     out.error = problem;
     return out;
+}
+
+void addCertificateFields(CLI::App &sub, QString &operatorName, QString &referenceSource)
+{
+    addValue(sub, "--operator", "NAME", "who runs it, for the records and certificates",
+             operatorName, [](const QString &text) { return keptIf(text, QString()); });
+    addValue(sub, "--reference-source", "TEXT",
+             "the calibrator (make, serial number, level, frequency), for the certificate",
+             referenceSource, checkReferenceSource);
 }
 
 CLI::Option *addDatabase(CLI::App &sub, QString &url)

@@ -89,6 +89,10 @@ Checked<QString> keptIf(const QString &text, const QString &problem);
 // case; an empty one would match nothing and is refused.
 Checked<QString> checkSerialFilter(const QString &text);
 
+// --operator NAME and --reference-source TEXT: who ran a verification and
+// with which calibrator, for the certificate and the record.
+void addCertificateFields(CLI::App &sub, QString &operatorName, QString &referenceSource);
+
 // --db URL: the results database, sqlite:PATH or postgresql://...
 CLI::Option *addDatabase(CLI::App &sub, QString &url);
 

@@ -71,8 +71,10 @@ void addWatchCommand(CLI::App &root, Invocation &inv);
 
 struct VerifyOptions {
     VerifySettings settings;
-    QString pdfPath; // the certificate; empty for none
-    QString svgPath; // the chart alone
+    QString operatorName;    // for the certificate
+    QString referenceSource; // the calibrator, for the certificate
+    QString pdfPath;         // the certificate; empty for none
+    QString svgPath;         // the chart alone
     QString pngPath;
 };
 void addVerifyCommand(CLI::App &root, Invocation &inv);
@@ -92,6 +94,7 @@ struct CommissionOptions {
     QStringList ports; // with the --port of the line, if any, first
     QString databaseUrl = QLatin1String(kDefaultDatabaseUrl);
     QString operatorName;
+    QString referenceSource; // empty: the profile's, if any
     bool once = false;
 };
 void addCommissionCommand(CLI::App &root, Invocation &inv);

@@ -209,7 +209,9 @@ void CommissionTest::fullProfileOnThreeFixturesIsReadBackAndRecorded()
     const QString db = sqliteUrl(QStringLiteral("full.sqlite"));
     Station station(QStringList{QStringLiteral("--profile"), profile(fullProfile(1)),
                                 QStringLiteral("--db"), db, QStringLiteral("--operator"),
-                                QStringLiteral("Ana"), QStringLiteral("--once")} +
+                                QStringLiteral("Ana"), QStringLiteral("--reference-source"),
+                                QStringLiteral("CAL-200 no. 7731, 94 dB, 1 kHz"),
+                                QStringLiteral("--once")} +
                         portArguments(sims),
                     dir_.path());
     QCOMPARE(station.finish(), 0);
@@ -220,6 +222,7 @@ void CommissionTest::fullProfileOnThreeFixturesIsReadBackAndRecorded()
     for (const RunRecord &record : all) {
         QCOMPARE(record.result, RunVerdict::Pass);
         QCOMPARE(record.operatorName, QStringLiteral("Ana"));
+        QCOMPARE(record.referenceSource, QStringLiteral("CAL-200 no. 7731, 94 dB, 1 kHz"));
         QCOMPARE(record.firmware, QStringLiteral("17-6-11"));
         QCOMPARE(record.addressBefore, std::optional<int>(1));
         QCOMPARE(record.addressAfter, std::optional<int>(0x1f));
@@ -234,9 +237,13 @@ void CommissionTest::fullProfileOnThreeFixturesIsReadBackAndRecorded()
     // run has none.
     const QString pdf = dir_.filePath(QStringLiteral("1000-0002.pdf"));
     QCOMPARE(report(db, QStringLiteral("1000-0002"), pdf), 0);
-    QFile file(pdf);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.read(5) == "%PDF-");
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    QVERIFY(pdftotext.waitForFinished(30000));
+    const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
+    for (const QString &wanted : {recordOf(all, QStringLiteral("1000-0002")).certificateNumber,
+                                  QStringLiteral("Ana"), QStringLiteral("CAL-200 no. 7731")})
+        QVERIFY2(text.contains(wanted), qPrintable(wanted + QStringLiteral(" not in:\n") + text));
     QCOMPARE(report(db, QStringLiteral("9999-9999"), dir_.filePath(QStringLiteral("none.pdf"))), 6);
     QVERIFY(!QFile::exists(dir_.filePath(QStringLiteral("none.pdf"))));
 }

@@ -307,6 +307,7 @@ void CtlEndToEndTest::verifyJudgesLeqAndWritesTheCertificate()
     // As under a service or ssh: no runtime folder, and no word about it.
     qunsetenv("XDG_RUNTIME_DIR");
     const CtlRun run = ctl(sim, QStringLiteral("verify --reference %1 --tolerance 0.5 --count 20 "
+                                               "--operator Ana --reference-source CAL-200/7731 "
                                                "--pdf %2")
                                     .arg(reference, pdf));
     QVERIFY2(run.status == status, qPrintable(run.describe()));
@@ -323,7 +324,11 @@ void CtlEndToEndTest::verifyJudgesLeqAndWritesTheCertificate()
     pdftotext.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
     QVERIFY(pdftotext.waitForFinished(30000));
     const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
-    for (const QString &wanted : {QStringLiteral("2309-0451"), verdict, QStringLiteral("94.20 dB")})
+    // Numbered, with the operator, the calibrator, and why a FAIL failed.
+    const QString why = status == 5 ? QStringLiteral("Reason: Leq 94.20 dB is off the reference")
+                                    : QStringLiteral("Certificate No. ");
+    for (const QString &wanted : {QStringLiteral("2309-0451"), verdict, QStringLiteral("94.20 dB"),
+                                  QStringLiteral("Ana"), QStringLiteral("CAL-200/7731"), why})
         QVERIFY2(text.contains(wanted), qPrintable(wanted + QStringLiteral(" not in:\n") + text));
 }
 

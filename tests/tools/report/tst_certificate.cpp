@@ -27,6 +27,12 @@ CertificateData sample(bool passed)
         d.readings << LevelSample{0.25 * i, 94.2 + (i % 3 - 1) * 0.1};
     d.statistics = noiseStatistics(d.readings);
     d.passed = passed;
+    d.failureReason = passed ? QString()
+                             : QStringLiteral("Leq 94.20 dB is off the reference 95.00 dB by "
+                                              "more than 0.50 dB");
+    d.certificateNumber = QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427");
+    d.operatorName = QStringLiteral("Zhang Wei");
+    d.referenceSource = QStringLiteral("calibrator CAL-200 no. 7731, 94.0 dB, 1 kHz");
     d.utc = QDateTime(QDate(2026, 5, 1), QTime(10, 0, 0), Qt::UTC);
     d.local = d.utc.toLocalTime();
     d.hostName = QStringLiteral("line-3");
@@ -65,8 +71,11 @@ void CertificateTest::pdfShowsIdentityResultAndLeq_data()
     QTest::addColumn<bool>("passed");
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("reference");
-    QTest::newRow("pass") << true << QStringLiteral("PASS 合格") << QStringLiteral("94.00 dB");
-    QTest::newRow("fail") << false << QStringLiteral("FAIL 不合格") << QStringLiteral("95.00 dB");
+    QTest::addColumn<QString>("reason"); // what only a FAIL shows
+    QTest::newRow("pass") << true << QStringLiteral("PASS 合格") << QStringLiteral("94.00 dB")
+                          << QStringLiteral("Certificate No.");
+    QTest::newRow("fail") << false << QStringLiteral("FAIL 不合格") << QStringLiteral("95.00 dB")
+                          << QStringLiteral("Reason: Leq 94.20 dB is off the reference");
 }
 
 void CertificateTest::pdfShowsIdentityResultAndLeq()
@@ -74,6 +83,7 @@ void CertificateTest::pdfShowsIdentityResultAndLeq()
     QFETCH(bool, passed);
     QFETCH(QString, result);
     QFETCH(QString, reference);
+    QFETCH(QString, reason);
     const QString path = dir_.filePath(QStringLiteral("certificate.pdf"));
     QString error;
     QVERIFY2(writeCertificatePdf(sample(passed), path, error), qPrintable(error));
@@ -88,7 +98,9 @@ void CertificateTest::pdfShowsIdentityResultAndLeq()
     for (const QString &wanted :
          {QStringLiteral("2309-0451"), QStringLiteral("17-6-11"), QStringLiteral("Modbus RTU"),
           QStringLiteral("序列号 Serial number"), result, QStringLiteral("Leq"), leq, reference,
-          QStringLiteral("2026-05-01 10:00:00 UTC"), QStringLiteral("line-3")})
+          QStringLiteral("2026-05-01 10:00:00 UTC"), QStringLiteral("line-3"), reason,
+          QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427"), QStringLiteral("Zhang Wei"),
+          QStringLiteral("calibrator CAL-200 no. 7731, 94.0 dB, 1 kHz")})
         QVERIFY2(text.contains(wanted), qPrintable(wanted + QStringLiteral(" not in:\n") + text));
     QCOMPARE(text.count(QLatin1Char('\f')), 1); // one page
 }

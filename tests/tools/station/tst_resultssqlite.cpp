@@ -151,6 +151,15 @@ void ResultsSqliteTest::olderSchemaIsMigratedAndNewerRefused()
         QCOMPARE(all.records[0].runId, old.runId);
         QVERIFY(all.records[0].settingsWritten.isEmpty());
         QCOMPARE(all.records[1].settingsWritten.size(), 1);
+        // A run from before certificates were numbered is numbered by its run
+        // id; a new run keeps its number and reference source.
+        QCOMPARE(all.records[0].certificateNumber, old.runId.toString(QUuid::WithoutBraces));
+        QVERIFY(all.records[0].referenceSource.isEmpty());
+        QCOMPARE(all.records[1].certificateNumber,
+                 all.records[1].runId.toString(QUuid::WithoutBraces));
+        QVERIFY(all.records[1].referenceSource.startsWith(QLatin1String("calibrator")));
+        QString error;
+        QCOMPARE(store.latestRun(QStringLiteral("old"), error)->runId, old.runId);
     }
 
     SqlConnection connection(url);

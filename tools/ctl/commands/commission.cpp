@@ -14,11 +14,20 @@ namespace {
 int runCommission(Session &session, const CommissionOptions &options)
 {
     Output &out = session.out;
-    const ProfileOutcome profile = loadProfile(options.profilePath);
+    ProfileOutcome profile = loadProfile(options.profilePath);
     if (!profile.ok()) {
         out.error(QStringLiteral("profile %1 refused: %2")
                       .arg(options.profilePath, profile.errorMessage()));
         return kExitUsage;
+    }
+    if (!options.referenceSource.isEmpty()) {
+        if (!profile.profile.verification) {
+            out.error(QStringLiteral("--reference-source names the calibrator of a "
+                                     "verification, and profile %1 has none")
+                          .arg(options.profilePath));
+            return kExitUsage;
+        }
+        profile.profile.verification->referenceSource = options.referenceSource;
     }
     const DatabaseUrlOutcome url = parseDatabaseUrl(options.databaseUrl);
     if (!url.ok()) {
@@ -83,7 +92,7 @@ void addCommissionCommand(CLI::App &root, Invocation &inv)
     CLI::App *sub = cli::addCommand(
         root, inv, "commission",
         "commission --profile FILE --port A [--port B ...] [--db URL] [--operator NAME]\n"
-        "           [--once]\n"
+        "           [--reference-source TEXT] [--once]\n"
         "  a commissioning station: on every port at once, wait for a sensor, read\n"
         "  its serial number and firmware, write the profile's settings, read each\n"
         "  back, run the profile's verification, record the run in the results\n"
@@ -93,7 +102,10 @@ void addCommissionCommand(CLI::App &root, Invocation &inv)
         "  port is updated in place. --once: one sensor per port, then exit (0 when\n"
         "  all passed, 5 when any failed). The profile is checked whole before\n"
         "  anything is sent. While the database cannot be reached, records wait in\n"
-        "  a local spool (ktr450-results-spool.sqlite) and are written later.\n"
+        "  a local spool (ktr450-results-spool.sqlite) and are written later; an\n"
+        "  SQLite file whose folder is missing or read-only is refused (6).\n"
+        "  --reference-source names the calibrator for the records and certificates\n"
+        "  (the profile's verification member \"reference_source\" otherwise).\n"
         "  Ctrl-C stops the station once the sensors in the fixtures are done.\n"
         "  ktr450ctl commission --profile line3.json --port ttyUSB0 --port ttyUSB1\n"
         "                                                     ttyUSB0  2309-0451  PASS  4.1 s");
@@ -111,9 +123,7 @@ void addCommissionCommand(CLI::App &root, Invocation &inv)
         ->type_name("NAME")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     cli::addDatabase(*sub, options->databaseUrl);
-    cli::addValue(*sub, "--operator", "NAME", "who runs the station, for the records",
-                  options->operatorName,
-                  [](const QString &text) { return cli::keptIf(text, QString()); });
+    cli::addCertificateFields(*sub, options->operatorName, options->referenceSource);
     sub->add_flag("--once", options->once, "one sensor per port, then exit");
     cli::onChosen(*sub, inv, options, runCommission, settlePorts);
 }

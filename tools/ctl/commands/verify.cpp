@@ -89,11 +89,11 @@ int runVerify(Session &session, const VerifyOptions &options)
         out.line(out.json() ? verdictJson(outcome, settings) : verdictText(outcome, settings));
         const bool wantsFiles =
             !options.pdfPath.isEmpty() || !options.svgPath.isEmpty() || !options.pngPath.isEmpty();
-        if (wantsFiles &&
-            !writeFiles(options,
-                        certificateFor(identity, settings, outcome, QDateTime::currentDateTime(),
-                                       session.toolVersion),
-                        out))
+        CertificateData certificate = certificateFor(
+            identity, settings, outcome, QDateTime::currentDateTime(), session.toolVersion);
+        certificate.operatorName = options.operatorName;
+        certificate.referenceSource = options.referenceSource;
+        if (wantsFiles && !writeFiles(options, certificate, out))
             return int(kExitFile);
         return statusOf(outcome);
     });
@@ -171,6 +171,7 @@ void addVerifyCommand(CLI::App &root, Invocation &inv)
     const std::string help =
         "verify --reference DB --tolerance DB [--duration S | --count N]\n"
         "       [--max-spread DB] [--record FILE.csv] [--pdf FILE] [--svg FILE] [--png FILE]\n"
+        "       [--operator NAME] [--reference-source TEXT]\n"
         "  check the sensor against a sound calibrator held on its microphone: read\n"
         "  the noise value as fast as the line allows for S seconds (default 10) or\n"
         "  N readings, then print count, duration, Lmin, Lmax, mean, standard\n"
@@ -183,7 +184,10 @@ void addVerifyCommand(CLI::App &root, Invocation &inv)
         "  --record keeps every reading (UTC time, level) as CSV, written as it\n"
         "  comes. --pdf writes an A4 certificate in Chinese and English with the\n"
         "  sensor's identity and calibration settings (read first), the figures,\n"
-        "  the verdict and a chart; --svg or --png write the chart alone.\n"
+        "  the verdict (and the reason of a FAIL) and a chart, numbered, with the\n"
+        "  operator and the calibrator (--reference-source: make, serial number,\n"
+        "  level and frequency); --svg or --png write the chart alone. The\n"
+        "  tolerance and --max-spread must be greater than 0.\n"
         "  ktr450ctl --port ttyUSB0 verify --reference 94 --tolerance 0.5 --pdf c.pdf\n"
         "                                                     count     50\n"
         "                                                     (...)\n"
@@ -220,6 +224,7 @@ void addVerifyCommand(CLI::App &root, Invocation &inv)
                   });
     cli::addValue(*sub, "--record", "FILE.csv", "keep every reading", settings.recordPath,
                   cli::checkFileName);
+    cli::addCertificateFields(*sub, options->operatorName, options->referenceSource);
     cli::addValue(*sub, "--pdf", "FILE", "write the certificate", options->pdfPath,
                   cli::checkFileName);
     cli::addValue(*sub, "--svg", "FILE", "write the chart as SVG", options->svgPath,
