@@ -33,6 +33,8 @@ void StationProfileTest::shippedExampleReadsEverySettingExactly()
     QCOMPARE(p.protocol.value(), LinkProtocol::Modbus);
     QCOMPARE(p.verification->referenceHundredths, 9400);
     QCOMPARE(p.verification->toleranceHundredths, 50);
+    QCOMPARE(p.verification->referenceSource,
+             QStringLiteral("calibrator CAL-200 no. 7731, 94.0 dB at 1 kHz"));
     QCOMPARE(p.verification->durationSeconds, 10);
     QCOMPARE(p.verification->maxSpreadHundredths.value(), 150);
 
