@@ -41,10 +41,10 @@ class SensorRun
     {
         if (!begin(what))
             return Confirmed::No;
-        const Outcome outcome = call();
-        if (!check(what, outcome))
+        const Outcome result = call();
+        if (!check(what, result))
             return Confirmed::No;
-        return outcome.unproven ? Confirmed::ByEchoAlone : Confirmed::BySensor;
+        return result.unproven ? Confirmed::ByEchoAlone : Confirmed::BySensor;
     }
 
     void fail(const QString &reason)

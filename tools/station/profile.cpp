@@ -209,11 +209,11 @@ Error readVerification(const QJsonObject &root, CommissioningProfile &profile)
         out.maxSpreadHundredths = limit;
     }
     if (object.contains(source)) {
-        const QJsonValue value = object.value(source);
-        const Checked<QString> checked = checkReferenceSource(value.toString());
-        if (!value.isString() || !checked.ok())
+        const QJsonValue given = object.value(source);
+        const Checked<QString> checked = checkReferenceSource(given.toString());
+        if (!given.isString() || !checked.ok())
             return fault(memberPath(path, source),
-                         value.isString() ? checked.error : QStringLiteral("text is needed"));
+                         given.isString() ? checked.error : QStringLiteral("text is needed"));
         out.referenceSource = checked.value;
     }
     profile.verification = out;
