@@ -86,6 +86,10 @@ Checked<QString> checkPort(const QString &text);
 Checked<QString> checkFileName(const QString &text);
 Checked<QString> keptIf(const QString &text, const QString &problem);
 
+// --baud, --timeout and --retries: how the line runs. ktr450ctl's line and
+// the station window take them alike.
+void addLineTiming(CLI::App &app, LinkSettings &link);
+
 // --db URL: the results database, sqlite:PATH or postgresql://...
 CLI::Option *addDatabase(CLI::App &sub, QString &url);
 
