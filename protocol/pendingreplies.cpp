@@ -116,12 +116,13 @@ namespace {
 // expired and no tick has read nothing since.
 bool shapeAwaited(const PendingReplies &flags, Query query)
 {
-    for (Query other : kQueries) {
-        if (sameShape(query, other) &&
-            (pendingFlag(flags, other) == 1 || !flags.quietSinceExpiry[size_t(other)]))
-            return true;
-    }
-    return std::any_of(flags.onLine.cbegin(), flags.onLine.cend(),
+    const bool awaitedOrExpired =
+        std::any_of(kQueries.cbegin(), kQueries.cend(), [&flags, query](Query other) {
+            return sameShape(query, other) &&
+                   (pendingFlag(flags, other) == 1 || !flags.quietSinceExpiry[size_t(other)]);
+        });
+    return awaitedOrExpired ||
+           std::any_of(flags.onLine.cbegin(), flags.onLine.cend(),
                        [query](const PendingReplies::Written &written) {
                            return written.query != query && sameShape(written.query, query);
                        });
@@ -164,13 +165,13 @@ QueryTurn takeTurn(PendingReplies &flags, Query query, const QByteArray &frame, 
         raisePending(flags, query, nowMs);
         return QueryTurn::Now;
     }
-    for (PendingReplies::Held &held : flags.held) {
-        if (held.query == query) {
-            held.frame = frame;
-            return QueryTurn::Held;
-        }
-    }
-    flags.held.append({query, frame});
+    const auto same =
+        std::find_if(flags.held.begin(), flags.held.end(),
+                     [query](const PendingReplies::Held &held) { return held.query == query; });
+    if (same != flags.held.end())
+        same->frame = frame;
+    else
+        flags.held.append({query, frame});
     return QueryTurn::Held;
 }
 
