@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <QTranslator>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -23,18 +24,37 @@ void printError(const QString &message)
     std::fprintf(stderr, "ktr450-station: %s\n", message.toLocal8Bit().constData());
 }
 
+// Qt's own options are one dash and a word (-platform, -style, ...).
+bool namesQtOption(const QStringList &arguments)
+{
+    return std::any_of(arguments.cbegin(), arguments.cend(), [](const QString &arg) {
+        return arg.size() > 2 && arg[0] == QLatin1Char('-') && arg[1] != QLatin1Char('-');
+    });
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // The help text needs no display, so that it can be read (and the
     // manual page made) on a machine without one.
-    if (asksForStationHelp(argumentsOf(argc, argv))) {
+    const QStringList given = argumentsOf(argc, argv);
+    if (asksForStationHelp(given)) {
         std::fputs(parseStationArguments({QStringLiteral("--help")}).helpText.toLocal8Bit(),
                    stdout);
         return kExitSuccess;
     }
-    // Qt takes its own options (-platform, -style, ...) off the line first.
+    // A refused line is said before Qt looks for a display, so that a script
+    // on a machine without one gets the reason and status 1 rather than
+    // Qt's abort. A line naming one of Qt's options is read once Qt has
+    // taken them off.
+    if (!namesQtOption(given)) {
+        const StationArguments early = parseStationArguments(given);
+        if (!early.error.isEmpty()) {
+            printError(early.error);
+            return kExitUsage;
+        }
+    }
     QApplication app(argc, argv);
     QTranslator translator;
     installCatalogue(translator);
