@@ -77,10 +77,18 @@ check_contents() {
                             _ktr450ctl; echo "${COMPREPLY[*]}"' _ "$completion")"
         [ "$offered" = "version verify" ] || fail "completing 'ver' offers [$offered]"
     fi
+    if [ -x "$build/tools/stationwindow/ktr450-station" ]; then
+        local completion="$work/root/usr/share/bash-completion/completions/ktr450-station"
+        [ -f "$completion" ] || fail "no bash completion for ktr450-station"
+        local offered
+        offered="$(bash -c 'source "$1"; COMP_WORDS=(ktr450-station --once --p); COMP_CWORD=2
+                            _ktr450_station; echo "${COMPREPLY[*]}"' _ "$completion")"
+        [ "$offered" = "--profile --port" ] || fail "completing '--p' offers [$offered]"
+    fi
     # Only files of a desktop package's layout: nothing outside /usr, no
     # headers, static libraries or test programs.
     local stray
-    stray="$(grep -v -E '^(/usr|/usr/bin(/ktr450[-a-z]*)?|/usr/share(/applications(/.*\.desktop)?|/icons(/hicolor(/scalable(/apps(/.*\.svg)?)?)?)?|/man(/man1(/ktr450[-a-z]*\.1\.gz)?)?|/doc(/ktr450-tools(/copyright)?)?|/bash-completion(/completions(/ktr450ctl)?)?)?)?$' <<< "$paths" || true)"
+    stray="$(grep -v -E '^(/usr|/usr/bin(/ktr450[-a-z]*)?|/usr/share(/applications(/.*\.desktop)?|/icons(/hicolor(/scalable(/apps(/.*\.svg)?)?)?)?|/man(/man1(/ktr450[-a-z]*\.1\.gz)?)?|/doc(/ktr450-tools(/copyright)?)?|/bash-completion(/completions(/ktr450ctl|/ktr450-station)?)?)?)?$' <<< "$paths" || true)"
     [ -z "$stray" ] || fail "unexpected files in the package: $stray"
 
     [ "$(dpkg-deb -f "$deb" Package)" = ktr450-tools ] || fail "package name is $(dpkg-deb -f "$deb" Package)"
