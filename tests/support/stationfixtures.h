@@ -25,6 +25,17 @@ inline std::unique_ptr<SimProcess> fixture(const QString &serial, const QStringL
     return sim;
 }
 
+// A fresh sensor in each fixture whose port is a fixed link (as when an
+// operator swaps sensors): serial numbers 500R-000F for round R, fixture F.
+inline Sims sensorsOnLinks(const QStringList &links, int round)
+{
+    Sims sims;
+    for (int f = 0; f < links.size(); ++f)
+        sims.push_back(fixture(QStringLiteral("500%1-000%2").arg(round).arg(f),
+                               {QStringLiteral("--link"), links[f]}));
+    return sims;
+}
+
 inline QStringList portArguments(const Sims &sims)
 {
     QStringList out;

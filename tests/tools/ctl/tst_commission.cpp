@@ -271,26 +271,19 @@ void CommissionTest::postgresStoppedMidRunRecordsEverySensorOnce()
     QDir().mkpath(work);
     const QStringList links{dir_.filePath(QStringLiteral("fixture0")),
                             dir_.filePath(QStringLiteral("fixture1"))};
-    const auto insert = [&links](int round) {
-        Sims sims;
-        for (int f = 0; f < links.size(); ++f)
-            sims.push_back(fixture(QStringLiteral("500%1-000%2").arg(round).arg(f),
-                                   {QStringLiteral("--link"), links[f]}));
-        return sims;
-    };
 
-    Sims sims = insert(0);
+    Sims sims = sensorsOnLinks(links, 0);
     Station station({QStringLiteral("--profile"), profile(QStringLiteral(R"({"address": "2"})")),
                      QStringLiteral("--db"), db, QStringLiteral("--port"), links[0],
                      QStringLiteral("--port"), links[1]},
                     work);
     QVERIFY2(station.waitFor(QStringLiteral("  PASS  "), 2), qPrintable(station.errors()));
     QVERIFY(server.stop());
-    sims = insert(1);
+    sims = sensorsOnLinks(links, 1);
     QVERIFY2(station.waitFor(QStringLiteral("  PASS  "), 4), qPrintable(station.errors()));
     QVERIFY(station.waitFor(QStringLiteral("spooling")));
     QVERIFY(server.resume());
-    sims = insert(2);
+    sims = sensorsOnLinks(links, 2);
     QVERIFY2(station.waitFor(QStringLiteral("  PASS  "), 6), qPrintable(station.errors()));
     QVERIFY2(station.waitFor(QStringLiteral("spooled records written")),
              qPrintable(station.output()));

@@ -167,14 +167,7 @@ void StationWindowTest::postgresStoppedUnderTheWindowSpoolsThenConnects()
     const QString db = server.url(QStringLiteral("plant"));
     const QStringList links{dir_.filePath(QStringLiteral("fixture0")),
                             dir_.filePath(QStringLiteral("fixture1"))};
-    const auto insert = [&links](int round) {
-        Sims sims;
-        for (int f = 0; f < links.size(); ++f)
-            sims.push_back(fixture(QStringLiteral("500%1-000%2").arg(round).arg(f),
-                                   {QStringLiteral("--link"), links[f]}));
-        return sims;
-    };
-    Sims sims = insert(0);
+    Sims sims = sensorsOnLinks(links, 0);
     CommissionOptions chosen = options(QStringLiteral(R"({"address": "2"})"), db, {});
     chosen.ports = links;
     StationWindow window;
@@ -185,12 +178,12 @@ void StationWindowTest::postgresStoppedUnderTheWindowSpoolsThenConnects()
     QTRY_COMPARE_WITH_TIMEOUT(passed(), QStringLiteral("合格：2"), 30000);
     QCOMPARE(text(&window, "labelDatabase"), QStringLiteral("数据库：已连接"));
     QVERIFY(server.stop());
-    sims = insert(1);
+    sims = sensorsOnLinks(links, 1);
     QTRY_COMPARE_WITH_TIMEOUT(passed(), QStringLiteral("合格：4"), 30000);
     QTRY_COMPARE_WITH_TIMEOUT(text(&window, "labelDatabase"),
                               QStringLiteral("数据库：无法连接，暂存 2 条记录待写入"), 10000);
     QVERIFY(server.resume());
-    sims = insert(2);
+    sims = sensorsOnLinks(links, 2);
     QTRY_COMPARE_WITH_TIMEOUT(passed(), QStringLiteral("合格：6"), 30000);
     QTRY_COMPARE_WITH_TIMEOUT(text(&window, "labelDatabase"), QStringLiteral("数据库：已连接"),
                               15000);
