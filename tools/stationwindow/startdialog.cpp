@@ -129,24 +129,24 @@ void StartDialog::accept()
 {
     // A port typed but not added yet counts too.
     addTypedPort();
-    const CommissionOptions options = chosen();
+    const CommissionOptions choice = chosen();
     QString problem;
-    if (options.profilePath.isEmpty())
+    if (choice.profilePath.isEmpty())
         problem = StationWindow::tr("请选择调试配置文件");
-    else if (options.ports.isEmpty())
+    else if (choice.ports.isEmpty())
         problem = StationWindow::tr("请选择或输入至少一个工装端口");
     else
-        problem = checkCommissionPorts(options.ports);
-    CommissionStart start;
+        problem = checkCommissionPorts(choice.ports);
+    CommissionStart prepared;
     if (problem.isEmpty()) {
-        start = prepareCommission(options);
-        problem = start.error;
+        prepared = prepareCommission(choice);
+        problem = prepared.error;
     }
     if (!problem.isEmpty()) {
         error_->setText(problem);
         return;
     }
-    options_ = options;
-    start_ = start;
+    options_ = choice;
+    start_ = prepared;
     QDialog::accept();
 }

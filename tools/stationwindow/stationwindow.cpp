@@ -195,9 +195,9 @@ void StationWindow::buildTiles(const QStringList &ports)
     hint_->hide();
     const int columns = qMin(kTileColumns, qMax(1, ports.size()));
     for (int i = 0; i < ports.size(); ++i) {
-        auto *tile = new FixtureTile(i, ports[i]);
-        tileGrid_->addWidget(tile, i / columns, i % columns);
-        tiles_ << tile;
+        auto *fixtureTile = new FixtureTile(i, ports[i]);
+        tileGrid_->addWidget(fixtureTile, i / columns, i % columns);
+        tiles_ << fixtureTile;
     }
 }
 
@@ -254,17 +254,17 @@ void StationWindow::stopStation()
         return;
     runner_->requestStop();
     stopAction_->setEnabled(false);
-    for (FixtureTile *tile : qAsConst(tiles_))
-        tile->stopping();
+    for (FixtureTile *fixtureTile : qAsConst(tiles_))
+        fixtureTile->stopping();
     statusBar()->showMessage(tr("正在停止：完成工装中的传感器后停止"));
 }
 
 void StationWindow::takeFixtureEvent(const FixtureEvent &event)
 {
-    FixtureTile *tile = tiles_.value(event.fixture);
-    if (!tile)
+    FixtureTile *fixtureTile = tiles_.value(event.fixture);
+    if (!fixtureTile)
         return;
-    tile->takeEvent(event);
+    fixtureTile->takeEvent(event);
     if (event.kind == FixtureEvent::Finished) {
         if (event.record.result == RunVerdict::Pass)
             ++passed_;
@@ -276,9 +276,9 @@ void StationWindow::takeFixtureEvent(const FixtureEvent &event)
 
 void StationWindow::takeRecordKept(const RunRecord &record, bool kept, const QString &error)
 {
-    for (FixtureTile *tile : qAsConst(tiles_)) {
-        if (tile->port() == record.port)
-            tile->recordKept(kept, error);
+    for (FixtureTile *fixtureTile : qAsConst(tiles_)) {
+        if (fixtureTile->port() == record.port)
+            fixtureTile->recordKept(kept, error);
     }
     if (!kept)
         statusBar()->showMessage(tr("%1 的记录未能保存：%2").arg(record.serialNumber, error));
@@ -329,8 +329,8 @@ void StationWindow::showShift()
 
 void StationWindow::tick()
 {
-    for (FixtureTile *tile : qAsConst(tiles_))
-        tile->tick();
+    for (FixtureTile *fixtureTile : qAsConst(tiles_))
+        fixtureTile->tick();
     showShift();
 }
 
@@ -421,9 +421,9 @@ void StationWindow::closeEvent(QCloseEvent *event)
         return;
     }
     QStringList busy;
-    for (const FixtureTile *tile : qAsConst(tiles_)) {
-        if (tile->busy())
-            busy << tile->port();
+    for (const FixtureTile *fixtureTile : qAsConst(tiles_)) {
+        if (fixtureTile->busy())
+            busy << fixtureTile->port();
     }
     if (!busy.isEmpty() &&
         QMessageBox::question(this, tr("关闭工位"),
