@@ -44,15 +44,18 @@ int main(int argc, char *argv[])
                    stdout);
         return kExitSuccess;
     }
-    // A refused line is said before Qt looks for a display, so that a script
-    // on a machine without one gets the reason and status 1 rather than
-    // Qt's abort. A line naming one of Qt's options is read once Qt has
-    // taken them off.
+    // A refused line, profile or database URL is said before Qt looks for a
+    // display, so that a script on a machine without one gets the reason
+    // and status 1 rather than Qt's abort. A line naming one of Qt's
+    // options is read once Qt has taken them off.
     if (!namesQtOption(given)) {
         const StationArguments early = parseStationArguments(given);
-        if (!early.error.isEmpty()) {
-            printError(early.error);
-            return kExitUsage;
+        CommissionStart checked;
+        if (early.error.isEmpty() && early.complete())
+            checked = prepareCommission(early.options);
+        if (!early.error.isEmpty() || !checked.ok()) {
+            printError(early.error.isEmpty() ? checked.error : early.error);
+            return early.error.isEmpty() ? checked.status : kExitUsage;
         }
     }
     QApplication app(argc, argv);

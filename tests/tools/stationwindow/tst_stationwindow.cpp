@@ -79,6 +79,8 @@ class StationWindowTest : public QObject
     void postgresStoppedUnderTheWindowSpoolsThenConnects();
     void startDialogRefusesBeforeAnythingIsSent_data();
     void startDialogRefusesBeforeAnythingIsSent();
+    void commandLineRefusedBeforeADisplayIsNeeded_data();
+    void commandLineRefusedBeforeADisplayIsNeeded();
 };
 
 // Three fixtures: one passes, one refuses a setting, one is pulled out
@@ -254,18 +256,46 @@ void StationWindowTest::startDialogRefusesBeforeAnythingIsSent()
         QCOMPARE(dialog.options().ports, QStringList{port});
         QCOMPARE(dialog.start().profile.address, std::optional<uint8_t>(2));
     }
+}
 
-    // The program refuses the same choice on its command line, before it
-    // opens a port: status 1.
-    if (refusal.isEmpty() || profile.isNull() || port.isEmpty())
-        return;
-    StationProcess station(kStation,
-                           {QStringLiteral("--once"), QStringLiteral("--profile"),
-                            given.profilePath, QStringLiteral("--db"), given.databaseUrl,
-                            QStringLiteral("--port"), dir_.filePath(QStringLiteral("none"))},
-                           dir_.path());
-    QCOMPARE(station.finish(), 1);
-    QVERIFY2(station.errors().contains(refusal), qPrintable(station.errors()));
+// The program refuses a wrong command line, profile or database URL with
+// the reason and status 1 before it needs a display or opens a port.
+void StationWindowTest::commandLineRefusedBeforeADisplayIsNeeded_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("refusal");
+    const QString good =
+        writeTextFile(dir_.filePath(QStringLiteral("good.json")), QStringLiteral("{}"));
+    const QString bad = writeTextFile(dir_.filePath(QStringLiteral("bad.json")),
+                                      QStringLiteral(R"({ "adress": "1f" })"));
+    const QString port = dir_.filePath(QStringLiteral("none"));
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << "--bogus";
+    QTest::newRow("once without ports") << QStringList{"--once"} << "--once runs unattended";
+    QTest::newRow("baud") << QStringList{"--baud", "1234"} << "not one the sensor speaks";
+    QTest::newRow("port twice") << QStringList{"--port", port, "--port", port} << "given twice";
+    QTest::newRow("profile refused")
+        << QStringList{"--once", "--profile", bad, "--port", port} << "refused: adress";
+    QTest::newRow("database URL refused")
+        << QStringList{"--profile", good, "--port", port, "--db", "mysql://a@b/c"}
+        << "must start with sqlite: or postgresql://";
+}
+
+void StationWindowTest::commandLineRefusedBeforeADisplayIsNeeded()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, refusal);
+    QProcess station;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    station.setProcessEnvironment(environment);
+    station.setWorkingDirectory(dir_.path());
+    station.start(kStation, arguments);
+    QVERIFY(station.waitForFinished(10000));
+    const QString errors = QString::fromUtf8(station.readAllStandardError());
+    QCOMPARE(station.exitCode(), 1);
+    QVERIFY2(errors.contains(refusal), qPrintable(errors));
 }
 
 QTEST_MAIN(StationWindowTest)
