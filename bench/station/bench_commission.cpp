@@ -3,22 +3,36 @@
 // profile without verification, one sensor per fixture (--once, so the wait
 // for removal is left out). Each sensor's time is set against the wire time
 // of its transactions, taken from the simulator's log: every byte at ten bit
-// times plus the silence before each frame.
-#include "ctlprocess.h"
-#include "resultsstore.h"
+// times plus the silence before each frame. ktr450ctl commission and the
+// station window (ktr450-station, on the offscreen platform) take turns on
+// the same simulators. Then the processor time each of them takes while 8
+// fixtures verify for 10 s.
 #include "serialline.h"
-#include "simprocess.h"
+#include "stationfixtures.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr int kBaud = 9600;
+
+// The commissioning programs compared.
+struct Program {
+    const char *name;
+    QString path;
+    QStringList head; // the words before the options
+};
+
+const Program kCommand{
+    "ktr450ctl commission", QStringLiteral(KTR450CTL_PATH), {QStringLiteral("commission")}};
+const Program kWindow{"ktr450-station", QStringLiteral(KTR450_STATION_PATH), {}};
 
 const char *const kProfile = R"({
     "address": "1f",
@@ -54,59 +68,94 @@ double wireMs(const QString &log, bool full)
     return (bytes * characterUs(kBaud) + silences * frameGapUs(kBaud)) / 1000.0;
 }
 
+// How one program's run went.
 struct Round {
     double perSensorMs = 0; // mean over the fixtures
     double wireMs = 0;      // on a real line
     double pacedMs = 0;     // as the simulator paces it
     int passed = 0;
+    double cpuShare = 0;  // the program's processor time over its run's time, of one core
+    double mainShare = 0; // the same of its main thread alone: the window's own work
 };
 
-bool runRound(int fixtures, Round &round)
+// User and system time of a running process (or of one of its threads) so
+// far, in milliseconds.
+double cpuMs(const QString &statPath)
+{
+    QFile stat(statPath);
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The fields after the command's name, which is in parentheses.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return (fields[11].toDouble() + fields[12].toDouble()) * 1000.0 / double(sysconf(_SC_CLK_TCK));
+}
+
+Sims startFixtures(int fixtures)
+{
+    Sims sims;
+    for (int i = 0; i < fixtures; ++i) {
+        sims.push_back(std::make_unique<SimProcess>(QStringList{
+            QStringLiteral("--line-rate"), QStringLiteral("--baud"), QString::number(kBaud),
+            QStringLiteral("--serial"), QStringLiteral("7000-%1").arg(i, 4, 10, QLatin1Char('0')),
+            QStringLiteral("--noise"), QStringLiteral("94"), QStringLiteral("--drift"),
+            QStringLiteral("0.2")}));
+        if (!sims.back()->waitForPath())
+            return {};
+    }
+    return sims;
+}
+
+// Runs `program` with --once on `sims`; false unless every sensor passed.
+bool runRound(const Program &program, const Sims &sims, const QString &profile, Round &round)
 {
     QTemporaryDir dir;
-    QFile profile(dir.filePath(QStringLiteral("profile.json")));
-    if (!profile.open(QIODevice::WriteOnly) || profile.write(kProfile) < 0)
+    const QString db = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("r.sqlite"));
+    QProcess process;
+    process.setWorkingDirectory(dir.path());
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program.path,
+                  program.head +
+                      QStringList{QStringLiteral("--once"), QStringLiteral("--profile"), profile,
+                                  QStringLiteral("--db"), db} +
+                      portArguments(sims));
+    if (!process.waitForStarted())
         return false;
-    profile.close();
-    std::vector<std::unique_ptr<SimProcess>> sims;
-    QStringList arguments{QStringLiteral("commission"),
-                          QStringLiteral("--once"),
-                          QStringLiteral("--profile"),
-                          profile.fileName(),
-                          QStringLiteral("--db"),
-                          QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("r.sqlite"))};
-    for (int i = 0; i < fixtures; ++i) {
-        sims.push_back(std::make_unique<SimProcess>(
-            QStringList{QStringLiteral("--line-rate"), QStringLiteral("--baud"),
-                        QString::number(kBaud), QStringLiteral("--serial"),
-                        QStringLiteral("7000-%1").arg(i, 4, 10, QLatin1Char('0'))}));
-        if (!sims.back()->waitForPath())
-            return false;
-        arguments << QStringLiteral("--port") << sims.back()->path();
+    QElapsedTimer clock;
+    clock.start();
+    double cpu = 0;
+    double mainCpu = 0;
+    const qint64 pid = process.processId();
+    while (!process.waitForFinished(100)) {
+        cpu = qMax(cpu, cpuMs(QStringLiteral("/proc/%1/stat").arg(pid)));
+        mainCpu = qMax(mainCpu, cpuMs(QStringLiteral("/proc/%1/task/%1/stat").arg(pid)));
     }
-    if (runCtl(
-            arguments, [] {}, 120000, dir.path())
-            .status != 0)
+    const double elapsed = double(qMax<qint64>(1, clock.elapsed()));
+    round.cpuShare = cpu / elapsed;
+    round.mainShare = mainCpu / elapsed;
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return false;
 
-    StoreOptions options;
-    options.spoolPath = dir.filePath(QStringLiteral("spool.sqlite"));
-    ResultsStore store(
-        parseDatabaseUrl(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("r.sqlite"))).url,
-        options);
-    const HistoryOutcome history = store.history({});
-    for (const RunRecord &record : history.records) {
+    const QVector<RunRecord> all = records(db);
+    for (const RunRecord &record : all) {
         round.perSensorMs += record.durationMs;
         round.passed += record.result == RunVerdict::Pass ? 1 : 0;
     }
+    round.perSensorMs /= qMax(1, all.size());
+    return all.size() == int(sims.size());
+}
+
+// The wire time of the run just made, from the simulators' logs.
+void addWire(const Sims &sims, Round &round)
+{
     for (const auto &sim : sims) {
         round.wireMs += wireMs(sim->log(), true);
         round.pacedMs += wireMs(sim->log(), false);
     }
-    round.perSensorMs /= qMax(1, history.records.size());
-    round.wireMs /= fixtures;
-    round.pacedMs /= fixtures;
-    return history.records.size() == fixtures;
+    round.wireMs /= double(sims.size());
+    round.pacedMs /= double(sims.size());
 }
 
 } // namespace
@@ -114,26 +163,59 @@ bool runRound(int fixtures, Round &round)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir dir;
+    const QString profile = writeTextFile(dir.filePath(QStringLiteral("profile.json")), kProfile);
     std::printf("commissioning at %d baud, full profile without verification\n", kBaud);
-    std::printf("%8s %12s %10s %11s %7s %14s %16s\n", "fixtures", "sensor (ms)", "wire (ms)",
-                "paced (ms)", "ratio", "sensors/min", "vs N x 1 fixture");
+    std::printf("%8s %12s %10s %11s %7s %14s %16s %14s %12s\n", "fixtures", "sensor (ms)",
+                "wire (ms)", "paced (ms)", "ratio", "sensors/min", "vs N x 1 fixture",
+                "window (/min)", "window/ctl");
     double single = 0;
     for (const int fixtures : {1, 2, 4, 8}) {
-        Round round;
-        if (!runRound(fixtures, round)) {
-            std::printf("%8d   the station did not commission every sensor\n", fixtures);
+        const Sims sims = startFixtures(fixtures);
+        Round command;
+        Round window;
+        const bool ran = !sims.empty() && runRound(kCommand, sims, profile, command);
+        if (ran)
+            addWire(sims, command);
+        if (!ran || !runRound(kWindow, sims, profile, window)) {
+            std::printf("%8d   a station did not commission every sensor\n", fixtures);
             continue;
         }
-        const double perMinute = fixtures * 60000.0 / round.perSensorMs;
+        const double perMinute = fixtures * 60000.0 / command.perSensorMs;
+        const double windowPerMinute = fixtures * 60000.0 / window.perSensorMs;
         if (fixtures == 1)
             single = perMinute;
-        std::printf("%8d %12.0f %10.0f %11.0f %7.2f %14.1f %15.2fx\n", fixtures, round.perSensorMs,
-                    round.wireMs, round.pacedMs, round.perSensorMs / round.pacedMs, perMinute,
-                    single > 0 ? perMinute / (fixtures * single) : 0.0);
+        std::printf("%8d %12.0f %10.0f %11.0f %7.2f %14.1f %15.2fx %14.1f %11.2fx\n", fixtures,
+                    command.perSensorMs, command.wireMs, command.pacedMs,
+                    command.perSensorMs / command.pacedMs, perMinute,
+                    single > 0 ? perMinute / (fixtures * single) : 0.0, windowPerMinute,
+                    windowPerMinute / perMinute);
     }
     std::printf("wire: a real line, every byte at ten bit times and the silence before each\n"
                 "frame; paced: what the simulator enforces (its replies at line rate, the\n"
                 "silence before each request). ratio: sensor / paced.\n"
-                "aim: ratio <= 1.2, and at least 0.90x of N times one fixture's rate\n");
+                "aim: ratio <= 1.2, at least 0.90x of N times one fixture's rate, and the\n"
+                "window within 5 %% of the command (window/ctl 0.95x to 1.05x)\n\n");
+
+    // Processor time while 8 fixtures verify: the whole process, fixture
+    // threads included, so the command's figure is the baseline.
+    const QString verifying = writeTextFile(dir.filePath(QStringLiteral("verifying.json")),
+                                            QStringLiteral(R"({ "address": "1f",
+            "verification": { "reference_db": 94.0, "tolerance_db": 0.5, "duration_s": 10 } })"));
+    const Sims sims = startFixtures(8);
+    std::printf("processor time of one core, 8 fixtures verifying for 10 s:\n");
+    for (const Program *program : {&kCommand, &kWindow}) {
+        Round round;
+        if (sims.empty() || !runRound(*program, sims, verifying, round))
+            std::printf("  %-22s did not commission every sensor\n", program->name);
+        else
+            std::printf("  %-22s %5.1f %%   main thread %5.1f %%\n", program->name,
+                        round.cpuShare * 100.0, round.mainShare * 100.0);
+    }
+    std::printf("the station window's main thread draws the window and nothing else; the\n"
+                "fixtures, the station and the results reader have threads of their own.\n"
+                "aim: the window under 10 %% of one core\n");
     return 0;
 }

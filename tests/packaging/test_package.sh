@@ -5,7 +5,8 @@
 #   test_package.sh contents BUILD_DIR WORK_DIR   programs, manual pages, completion, copyright,
 #                                                 menu entry and icon are in it
 #   test_package.sh depends  BUILD_DIR WORK_DIR   Depends names the libraries the programs link
-#   test_package.sh starts   BUILD_DIR WORK_DIR   the unpacked tool starts and keeps running
+#   test_package.sh starts   BUILD_DIR WORK_DIR   the unpacked tool and station window start and
+#                                                 keep running
 set -euo pipefail
 
 step="${1:?step}"
@@ -49,15 +50,13 @@ check_contents() {
     local deb paths
     deb="$(package)"
     paths="$(package_paths "$deb")"
-    for wanted in /usr/bin/ktr450-config \
-                  /usr/share/applications/ktr450-config.desktop \
-                  /usr/share/icons/hicolor/scalable/apps/ktr450-config.svg; do
+    for wanted in /usr/bin/ktr450-config /usr/bin/ktr450-station; do
         grep -qx "$wanted" <<< "$paths" || fail "$wanted is not in the package"
     done
-    # The simulator and the companion ship whenever the build made them, each
-    # with its manual page, which must render.
+    # The simulator, the companion and the station window ship whenever the
+    # build made them, each with its manual page, which must render.
     local name page
-    for program in tools/sim/ktr450-sim tools/ctl/ktr450ctl; do
+    for program in tools/sim/ktr450-sim tools/ctl/ktr450ctl tools/stationwindow/ktr450-station; do
         if [ -x "$build/$program" ]; then
             name="$(basename "$program")"
             grep -qx "/usr/bin/$name" <<< "$paths" || fail "$name was built but is not in the package"
@@ -78,10 +77,18 @@ check_contents() {
                             _ktr450ctl; echo "${COMPREPLY[*]}"' _ "$completion")"
         [ "$offered" = "version verify" ] || fail "completing 'ver' offers [$offered]"
     fi
+    if [ -x "$build/tools/stationwindow/ktr450-station" ]; then
+        local completion="$work/root/usr/share/bash-completion/completions/ktr450-station"
+        [ -f "$completion" ] || fail "no bash completion for ktr450-station"
+        local offered
+        offered="$(bash -c 'source "$1"; COMP_WORDS=(ktr450-station --once --p); COMP_CWORD=2
+                            _ktr450_station; echo "${COMPREPLY[*]}"' _ "$completion")"
+        [ "$offered" = "--profile --port" ] || fail "completing '--p' offers [$offered]"
+    fi
     # Only files of a desktop package's layout: nothing outside /usr, no
     # headers, static libraries or test programs.
     local stray
-    stray="$(grep -v -E '^(/usr|/usr/bin(/ktr450[-a-z]*)?|/usr/share(/applications(/.*\.desktop)?|/icons(/hicolor(/scalable(/apps(/.*\.svg)?)?)?)?|/man(/man1(/ktr450[-a-z]*\.1\.gz)?)?|/doc(/ktr450-tools(/copyright)?)?|/bash-completion(/completions(/ktr450ctl)?)?)?)?$' <<< "$paths" || true)"
+    stray="$(grep -v -E '^(/usr|/usr/bin(/ktr450[-a-z]*)?|/usr/share(/applications(/.*\.desktop)?|/icons(/hicolor(/scalable(/apps(/.*\.svg)?)?)?)?|/man(/man1(/ktr450[-a-z]*\.1\.gz)?)?|/doc(/ktr450-tools(/copyright)?)?|/bash-completion(/completions(/ktr450ctl|/ktr450-station)?)?)?)?$' <<< "$paths" || true)"
     [ -z "$stray" ] || fail "unexpected files in the package: $stray"
 
     [ "$(dpkg-deb -f "$deb" Package)" = ktr450-tools ] || fail "package name is $(dpkg-deb -f "$deb" Package)"
@@ -90,14 +97,19 @@ check_contents() {
         || fail "architecture is $(dpkg-deb -f "$deb" Architecture)"
     [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no maintainer"
 
-    local desktop="$work/root/usr/share/applications/ktr450-config.desktop"
-    grep -qx 'Exec=ktr450-config' "$desktop" || fail "the menu entry does not start ktr450-config"
-    grep -qx 'Icon=ktr450-config' "$desktop" || fail "the menu entry does not name the icon"
-    if command -v desktop-file-validate > /dev/null; then
-        desktop-file-validate "$desktop" || fail "the menu entry is not valid"
-    fi
-    head -c 200 "$work/root/usr/share/icons/hicolor/scalable/apps/ktr450-config.svg" | grep -q '<svg' \
-        || fail "the icon is not an SVG image"
+    # A menu entry and an icon for each window program.
+    local window desktop icon
+    for window in ktr450-config ktr450-station; do
+        desktop="$work/root/usr/share/applications/$window.desktop"
+        icon="$work/root/usr/share/icons/hicolor/scalable/apps/$window.svg"
+        [ -f "$desktop" ] || fail "no menu entry $window.desktop"
+        grep -qx "Exec=$window" "$desktop" || fail "the menu entry does not start $window"
+        grep -qx "Icon=$window" "$desktop" || fail "the menu entry of $window does not name its icon"
+        if command -v desktop-file-validate > /dev/null; then
+            desktop-file-validate "$desktop" || fail "the menu entry of $window is not valid"
+        fi
+        [ -f "$icon" ] && head -c 200 "$icon" | grep -q '<svg' || fail "the icon of $window is not an SVG image"
+    done
 
     # Installed programs must not look for libraries in the build tree.
     local program
@@ -117,7 +129,7 @@ check_depends() {
     # One entry per library package, as dpkg-shlibdeps writes them.
     local entries
     entries="$(tr ',' '\n' <<< "$depends" | sed 's/^ *//; s/ .*//')"
-    for library in libqt5serialport5 libqt5widgets5 libqt5core5a libc6; do
+    for library in libqt5serialport5 libqt5widgets5 libqt5core5a libc6 libqt5sql5-sqlite; do
         grep -qx "$library" <<< "$entries" || fail "Depends does not name $library"
     done
     # Development packages are build dependencies only.
@@ -127,28 +139,30 @@ check_depends() {
 }
 
 check_starts() {
-    local tool="$work/root/usr/bin/ktr450-config"
-    [ -x "$tool" ] || fail "no installed tool at $tool"
-    local missing
-    missing="$(ldd "$tool" | grep 'not found' || true)"
-    [ -z "$missing" ] || fail "libraries not found: $missing"
-
-    # The tool takes no options; a clean start is a window that keeps running
-    # until it is told to stop.
-    QT_QPA_PLATFORM=offscreen "$tool" > "$work/tool.log" 2>&1 &
-    local pid=$!
-    sleep 2
-    if ! kill -0 "$pid" 2> /dev/null; then
-        local status=0
-        wait "$pid" || status=$?
-        cat "$work/tool.log" >&2
-        fail "the installed tool ended by itself within 2 s (exit status $status)"
-    fi
-    kill -TERM "$pid"
-    wait "$pid" || true
-    if grep -E -i 'cannot|could not|failed|error' "$work/tool.log" >&2; then
-        fail "the installed tool complained while starting"
-    fi
+    # The tool takes no options, and the station window without options asks
+    # for them in its start dialog: a clean start is a window that keeps
+    # running until it is told to stop.
+    local name tool missing pid status
+    for name in ktr450-config ktr450-station; do
+        tool="$work/root/usr/bin/$name"
+        [ -x "$tool" ] || fail "no installed program at $tool"
+        missing="$(ldd "$tool" | grep 'not found' || true)"
+        [ -z "$missing" ] || fail "libraries of $name not found: $missing"
+        (cd "$work" && QT_QPA_PLATFORM=offscreen exec "$tool") > "$work/$name.log" 2>&1 &
+        pid=$!
+        sleep 2
+        if ! kill -0 "$pid" 2> /dev/null; then
+            status=0
+            wait "$pid" || status=$?
+            cat "$work/$name.log" >&2
+            fail "the installed $name ended by itself within 2 s (exit status $status)"
+        fi
+        kill -TERM "$pid"
+        wait "$pid" || true
+        if grep -E -i 'cannot|could not|failed|error' "$work/$name.log" >&2; then
+            fail "the installed $name complained while starting"
+        fi
+    done
 }
 
 case "$step" in

@@ -106,31 +106,13 @@ void declareLink(CLI::App &root, Invocation &inv)
                   "serial port, as a path (/dev/ttyUSB0) or a name (ttyUSB0);\n"
                   "needed by every command but ports",
                   link.port, cli::checkPort);
-    cli::addValue(root, "--baud", "RATE",
-                  "9600 (default), 4800 or 2400; always 8 data bits, no parity,\n"
-                  "one stop bit, no flow control",
-                  link.baud, cli::checkBaud);
+    cli::addLineTiming(root, link);
     cli::addValue(root, "--address", "N",
                   "slave address of Modbus requests, hexadecimal, 0 to f7.\n"
                   "Default 0, the address the window uses: the sensor answers\n"
                   "it whatever its own address, so only one sensor may be on\n"
                   "the line. Give the sensor's own address on a shared line.",
                   link.address, checkRequestAddress);
-    cli::addValue(root, "--timeout", "MS",
-                  "how long to wait for a reply once the request has left the\n"
-                  "wire (default 1000)",
-                  link.timeoutMs, [](const QString &text) {
-                      return checkDecimalInRange(
-                          text, 1, 3600000, QStringLiteral("timeout"),
-                          QStringLiteral("give milliseconds from 1 to 3600000"));
-                  });
-    cli::addValue(root, "--retries", "N",
-                  "how often to send a request again that drew no valid reply:\n"
-                  "none in time, or a damaged one (default 2)",
-                  link.retries, [](const QString &text) {
-                      return checkDecimalInRange(text, 0, 100, QStringLiteral("retries"),
-                                                 QStringLiteral("give a count from 0 to 100"));
-                  });
     root.add_flag("--local-echo", link.localEcho,
                   "the adapter sends back every byte written (many RS-485\n"
                   "adapters do): take the request's echo off the line first");
@@ -247,6 +229,28 @@ void addCertificateFields(CLI::App &sub, QString &operatorName, QString &referen
     addValue(sub, "--reference-source", "TEXT",
              "the calibrator (make, serial number, level, frequency), for the certificate",
              referenceSource, checkReferenceSource);
+}
+
+void addLineTiming(CLI::App &app, LinkSettings &link)
+{
+    addValue(app, "--baud", "RATE",
+             "9600 (default), 4800 or 2400; always 8 data bits, no parity,\n"
+             "one stop bit, no flow control",
+             link.baud, checkBaud);
+    addValue(app, "--timeout", "MS",
+             "how long to wait for a reply once the request has left the\n"
+             "wire (default 1000)",
+             link.timeoutMs, [](const QString &text) {
+                 return checkDecimalInRange(text, 1, 3600000, QStringLiteral("timeout"),
+                                            QStringLiteral("give milliseconds from 1 to 3600000"));
+             });
+    addValue(app, "--retries", "N",
+             "how often to send a request again that drew no valid reply:\n"
+             "none in time, or a damaged one (default 2)",
+             link.retries, [](const QString &text) {
+                 return checkDecimalInRange(text, 0, 100, QStringLiteral("retries"),
+                                            QStringLiteral("give a count from 0 to 100"));
+             });
 }
 
 CLI::Option *addDatabase(CLI::App &sub, QString &url)

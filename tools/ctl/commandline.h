@@ -93,6 +93,10 @@ Checked<QString> checkSerialFilter(const QString &text);
 // with which calibrator, for the certificate and the record.
 void addCertificateFields(CLI::App &sub, QString &operatorName, QString &referenceSource);
 
+// --baud, --timeout and --retries: how the line runs. ktr450ctl's line and
+// the station window take them alike.
+void addLineTiming(CLI::App &app, LinkSettings &link);
+
 // --db URL: the results database, sqlite:PATH or postgresql://...
 CLI::Option *addDatabase(CLI::App &sub, QString &url);
 

@@ -9,6 +9,7 @@
 #include "historyfilter.h"
 #include "registercodec.h"
 #include "scanner.h"
+#include "station.h"
 #include "verification.h"
 
 #include <QString>
@@ -98,6 +99,31 @@ struct CommissionOptions {
     bool once = false;
 };
 void addCommissionCommand(CLI::App &root, Invocation &inv);
+// commission's own options, declared on `sub`: the station window takes the
+// same ones through this.
+void addCommissionOptions(CLI::App &sub, CommissionOptions &options);
+// What is wrong with a station's ports (none, or one given twice); empty when
+// they are sound.
+QString checkCommissionPorts(const QStringList &ports);
+
+// What a station needs before anything is sent: its profile, read and checked
+// whole (with --reference-source put in), and the results database's URL,
+// whose SQLite folder must exist and be writable.
+struct CommissionStart {
+    CommissioningProfile profile;
+    DatabaseUrl url;
+    int status = kExitSuccess; // otherwise the exit status, with `error` saying why
+    QString error;
+    QString warning; // said even when the start is sound (a password in the URL)
+    bool ok() const { return status == kExitSuccess; }
+};
+CommissionStart prepareCommission(const CommissionOptions &options);
+// A station's settings from the options and the line's timing.
+StationSettings commissionSettings(const CommissionOptions &options, const LinkSettings &link);
+// How a station's run ends: 0 all passed (or stopped), 2 when a port could
+// not be opened with --once, 5 when any sensor failed, 6 when a record could
+// be neither written nor spooled.
+int commissionStatus(const StationSummary &summary, bool once);
 
 struct ReportOptions {
     QString databaseUrl = QLatin1String(kDefaultDatabaseUrl);

@@ -16,9 +16,8 @@ namespace {
 class SensorRun
 {
   public:
-    SensorRun(SensorClient &client, RunRecord &record,
-              const std::function<void(const QString &)> &onStep)
-        : client_(client), record_(record), onStep_(onStep)
+    SensorRun(SensorClient &client, RunRecord &record, const SensorRunProgress &progress)
+        : client_(client), record_(record), progress_(progress)
     {
     }
 
@@ -26,7 +25,7 @@ class SensorRun
     template <typename Call>
     auto read(const QString &what, Call call) -> std::optional<decltype(call().value)>
     {
-        if (!begin(what))
+        if (!begin(readStep_, what))
             return std::nullopt;
         const auto result = call();
         if (!check(what, result.outcome))
@@ -39,7 +38,7 @@ class SensorRun
     enum class Confirmed { No, ByEchoAlone, BySensor };
     template <typename Call> Confirmed write(const QString &what, Call call)
     {
-        if (!begin(what))
+        if (!begin(RunStep::Writing, what))
             return Confirmed::No;
         const Outcome result = call();
         if (!check(what, result))
@@ -54,21 +53,33 @@ class SensorRun
         record_.result = RunVerdict::Fail;
         record_.reason = reason;
     }
+    // The sensor went away part-way (or its port did).
+    void failLost(const QString &reason)
+    {
+        outcome_.sensorLost = true;
+        fail(reason);
+    }
     bool failed() const { return !record_.reason.isEmpty(); }
     SensorRunOutcome outcome() const { return outcome_; }
     SensorClient &client() { return client_; }
-    void announce(const QString &what) const
+    void announce(RunStep step, const QString &what) const
     {
-        if (onStep_)
-            onStep_(what);
+        if (progress_.onStep)
+            progress_.onStep(step, what);
+    }
+    // Reads from here on compare what the sensor holds with the profile.
+    void readingBack() { readStep_ = RunStep::ReadingBack; }
+    const std::function<void(const TimedReading &)> &onReading() const
+    {
+        return progress_.onReading;
     }
 
   private:
-    bool begin(const QString &what)
+    bool begin(RunStep step, const QString &what)
     {
         if (failed())
             return false;
-        announce(what);
+        announce(step, what);
         return true;
     }
     bool check(const QString &what, const Outcome &outcome)
@@ -90,7 +101,8 @@ class SensorRun
 
     SensorClient &client_;
     RunRecord &record_;
-    const std::function<void(const QString &)> &onStep_;
+    const SensorRunProgress &progress_;
+    RunStep readStep_ = RunStep::Reading;
     SensorRunOutcome outcome_;
 };
 
@@ -200,13 +212,24 @@ void runVerification(SensorRun &run, const VerificationTarget &target, RunRecord
 {
     if (run.failed())
         return;
-    run.announce(QStringLiteral("verifying for %1 s").arg(target.durationSeconds));
+    run.announce(RunStep::Verifying,
+                 QStringLiteral("verifying for %1 s").arg(target.durationSeconds));
     const VerifySettings settings = verifySettings(target);
-    const VerifyOutcome outcome = runVerify(run.client(), settings);
+    const VerifyOutcome outcome = runVerify(run.client(), settings, run.onReading());
     record.statistics = statisticsJson(outcome.statistics);
     record.statistics.insert(QStringLiteral("readings"), readingsJson(outcome.readings));
     if (!outcome.judged()) {
-        run.fail(QStringLiteral("sensor removed or silent while verifying: %1").arg(outcome.error));
+        const QString reason =
+            QStringLiteral("sensor removed or silent while verifying: %1").arg(outcome.error);
+        // Only a reading that drew nothing, or a failed port, means the
+        // sensor is gone; a damaged reply came from a sensor still there.
+        const bool gone =
+            outcome.end == VerifyOutcome::LineFailed &&
+            (outcome.line.kind == Outcome::NoReply || outcome.line.kind == Outcome::PortFailure);
+        if (gone)
+            run.failLost(reason);
+        else
+            run.fail(reason);
         return;
     }
     if (!outcome.passed())
@@ -236,10 +259,9 @@ void leaveInProtocol(SensorRun &run, LinkProtocol protocol, CommissioningProfile
 } // namespace
 
 SensorRunOutcome commissionSensor(SensorClient &client, const CommissioningProfile &profile,
-                                  RunRecord &record,
-                                  const std::function<void(const QString &)> &onStep)
+                                  RunRecord &record, const SensorRunProgress &progress)
 {
-    SensorRun run(client, record, onStep);
+    SensorRun run(client, record, progress);
     record.result = RunVerdict::Pass;
     record.reason.clear();
     record.settingsAsked = profile.settingsJson();
@@ -249,6 +271,7 @@ SensorRunOutcome commissionSensor(SensorClient &client, const CommissioningProfi
     CommissioningProfile readBack;
     readIdentity(run, record);
     writeSettings(run, profile, written);
+    run.readingBack();
     readBackSettings(run, profile, readBack, written);
     record.addressAfter = readBack.address
                               ? std::optional<int>(*readBack.address)

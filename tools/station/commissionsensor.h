@@ -6,8 +6,25 @@
 #include "profile.h"
 #include "runrecord.h"
 #include "sensorclient.h"
+#include "verification.h"
 
 #include <functional>
+
+// What a fixture is doing, for progress displays.
+enum class RunStep {
+    WaitingForSensor,
+    Reading,     // the sensor's identity
+    Writing,     // a setting of the profile, or the protocol
+    ReadingBack, // a setting, to compare it with the profile
+    Verifying,
+    RemoveSensor, // done: the fixture waits for the sensor to be taken out
+};
+
+// What commissioning reports as it goes; both optional.
+struct SensorRunProgress {
+    std::function<void(RunStep, const QString &)> onStep; // each step as it starts
+    std::function<void(const TimedReading &)> onReading;  // each verification reading
+};
 
 struct SensorRunOutcome {
     // The sensor stopped answering or the port failed part-way: the fixture
@@ -19,8 +36,7 @@ struct SensorRunOutcome {
 // back and written, reference source, statistics, result and reason); the
 // caller sets the port, baud, operator and duration. A write that only bytes
 // equal to its request confirmed (see SensorClient::setWriteProof) counts as
-// written once it is read back. `onStep` names each step as it starts, for
-// progress.
+// written once it is read back. `progress` hears each step as it starts and
+// each verification reading.
 SensorRunOutcome commissionSensor(SensorClient &client, const CommissioningProfile &profile,
-                                  RunRecord &record,
-                                  const std::function<void(const QString &)> &onStep = {});
+                                  RunRecord &record, const SensorRunProgress &progress = {});

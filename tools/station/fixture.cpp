@@ -1,10 +1,45 @@
 #include "fixture.h"
 
 #include "commissionsensor.h"
+#include "noisestatistics.h"
 
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
+
+namespace {
+
+// A verification's progress as its readings come in: time, count and the
+// running Leq, handed on at most every Fixture::kProgressIntervalMs.
+class ProgressMeter
+{
+  public:
+    ProgressMeter(int durationMs, std::function<void(const VerifyProgress &)> report)
+        : report_(std::move(report))
+    {
+        progress_.durationMs = durationMs;
+    }
+
+    void take(const TimedReading &reading)
+    {
+        levels_ << reading.sample.level;
+        progress_.readings = levels_.size();
+        progress_.elapsedMs = int(reading.sample.seconds * 1000.0);
+        if (sinceReport_.isValid() && sinceReport_.elapsed() < Fixture::kProgressIntervalMs)
+            return;
+        sinceReport_.start();
+        progress_.leq = energyMean(levels_);
+        report_(progress_);
+    }
+
+  private:
+    std::function<void(const VerifyProgress &)> report_;
+    VerifyProgress progress_;
+    QVector<double> levels_;
+    QElapsedTimer sinceReport_;
+};
+
+} // namespace
 
 Fixture::Fixture(int index, const QString &port, const FixtureSettings &settings,
                  const CommissioningProfile &profile, const TransportFactory &makeTransport,
@@ -34,7 +69,7 @@ void Fixture::run()
 // the fixture instead.
 bool Fixture::waitForSensor()
 {
-    emitEvent(FixtureEvent::Status, QStringLiteral("waiting for a sensor"));
+    emitStatus(RunStep::WaitingForSensor, QStringLiteral("waiting for a sensor"));
     bool reported = false;
     while (!stop_.load()) {
         QElapsedTimer clock;
@@ -49,7 +84,7 @@ bool Fixture::waitForSensor()
             if (!portOpen_ && settings_.once)
                 return false;
             if (portOpen_ && reported)
-                emitEvent(FixtureEvent::Status, QStringLiteral("waiting for a sensor"));
+                emitStatus(RunStep::WaitingForSensor, QStringLiteral("waiting for a sensor"));
             reported = !portOpen_;
         }
         if (portOpen_ && probe() == Probe::Answered)
@@ -70,9 +105,21 @@ void Fixture::commissionOne(bool &sensorLost)
     record.operatorName = settings_.operatorName;
     QElapsedTimer clock;
     clock.start();
-    const SensorRunOutcome outcome =
-        commissionSensor(client_, profile_, record,
-                         [this](const QString &step) { emitEvent(FixtureEvent::Status, step); });
+    const int verifyMs = profile_.verification ? profile_.verification->durationSeconds * 1000 : 0;
+    ProgressMeter meter(verifyMs, [this](const VerifyProgress &progress) {
+        FixtureEvent event;
+        event.fixture = index_;
+        event.kind = FixtureEvent::Progress;
+        event.step = RunStep::Verifying;
+        event.progress = progress;
+        sink_(event);
+    });
+    SensorRunProgress progress;
+    progress.onStep = [this, &record](RunStep step, const QString &text) {
+        emitStatus(step, text, record.serialNumber);
+    };
+    progress.onReading = [&meter](const TimedReading &reading) { meter.take(reading); };
+    const SensorRunOutcome outcome = commissionSensor(client_, profile_, record, progress);
     record.durationMs = clock.elapsed();
     sensorLost = outcome.sensorLost;
     if (sensorLost) {
@@ -84,12 +131,13 @@ void Fixture::commissionOne(bool &sensorLost)
     event.fixture = index_;
     event.kind = FixtureEvent::Finished;
     event.record = record;
+    event.sensorLost = sensorLost;
     sink_(event);
 }
 
 void Fixture::waitForRemoval()
 {
-    emitEvent(FixtureEvent::Status, QStringLiteral("remove the sensor"));
+    emitStatus(RunStep::RemoveSensor, QStringLiteral("remove the sensor"));
     QElapsedTimer sinceAnswer;
     sinceAnswer.start();
     while (!stop_.load() && sinceAnswer.elapsed() < kRemovalMs) {
@@ -137,5 +185,16 @@ void Fixture::emitEvent(FixtureEvent::Kind kind, const QString &text)
     event.fixture = index_;
     event.kind = kind;
     event.text = text;
+    sink_(event);
+}
+
+void Fixture::emitStatus(RunStep step, const QString &text, const QString &serial)
+{
+    FixtureEvent event;
+    event.fixture = index_;
+    event.kind = FixtureEvent::Status;
+    event.step = step;
+    event.text = text;
+    event.serialNumber = serial;
     sink_(event);
 }

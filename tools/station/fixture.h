@@ -4,6 +4,7 @@
 // its progress and each finished run to a sink that any thread may call.
 #pragma once
 
+#include "commissionsensor.h"
 #include "profile.h"
 #include "runrecord.h"
 #include "sensorclient.h"
@@ -22,9 +23,18 @@ struct FixtureSettings {
     bool once = false; // one sensor, then stop
 };
 
+// How far a sensor's verification has got.
+struct VerifyProgress {
+    int elapsedMs = 0;
+    int durationMs = 0; // the profile's verification time
+    int readings = 0;
+    double leq = 0.0; // energy mean of the readings so far, dB
+};
+
 struct FixtureEvent {
     enum Kind {
-        Status,   // `text`: what the fixture is doing now
+        Status,   // `text` and `step`: what the fixture is doing now
+        Progress, // `progress`: the verification so far
         Finished, // `record`: a sensor's run, to be kept
         Problem,  // `text`: the port cannot be opened or has failed
         Done,     // the fixture has stopped
@@ -32,7 +42,11 @@ struct FixtureEvent {
     int fixture = 0; // index of the fixture in the station
     Kind kind = Status;
     QString text;
+    RunStep step = RunStep::WaitingForSensor;
+    QString serialNumber; // Status: the sensor's, once it has been read
+    VerifyProgress progress;
     RunRecord record;
+    bool sensorLost = false; // Finished: the sensor went away part-way
 };
 
 using FixtureSink = std::function<void(const FixtureEvent &)>;
@@ -47,6 +61,8 @@ class Fixture
     static constexpr int kProbeTimeoutMs = 200;
     // A sensor counts as removed once probes have gone unanswered this long.
     static constexpr int kRemovalMs = 1500;
+    // A verification's progress is reported at most this often.
+    static constexpr int kProgressIntervalMs = 250;
 
     Fixture(int index, const QString &port, const FixtureSettings &settings,
             const CommissioningProfile &profile, const TransportFactory &makeTransport,
@@ -64,6 +80,7 @@ class Fixture
     Probe probe();
     bool pause(int ms); // false once stopped
     void emitEvent(FixtureEvent::Kind kind, const QString &text);
+    void emitStatus(RunStep step, const QString &text, const QString &serial = QString());
 
     int index_;
     QString port_;

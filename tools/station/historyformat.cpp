@@ -4,10 +4,7 @@
 #include <QJsonDocument>
 #include <QStringList>
 
-namespace {
-
-// A field as CSV shows it: addresses in hexadecimal, JSON as compact text.
-QString csvText(const RecordField &field, const RunRecord &record)
+QString fieldText(const RecordField &field, const RunRecord &record)
 {
     const QVariant value = field.get(record);
     switch (field.kind) {
@@ -21,6 +18,8 @@ QString csvText(const RecordField &field, const RunRecord &record)
     }
     return value.toString();
 }
+
+namespace {
 
 // RFC 4180: a field with a comma, quote or line break is quoted, with inner
 // quotes doubled. A leading =, +, - or @ would make a spreadsheet evaluate
@@ -46,7 +45,7 @@ QString csv(const QVector<RunRecord> &records)
     for (const RunRecord &record : records) {
         QStringList fields;
         for (const RecordField &field : recordFields())
-            fields << csvField(csvText(field, record));
+            fields << csvField(fieldText(field, record));
         out += fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     }
     return out;

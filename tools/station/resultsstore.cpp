@@ -119,7 +119,7 @@ bool ResultsStore::isSpooling()
     return spooledCount() != 0;
 }
 
-HistoryOutcome ResultsStore::select(const HistoryFilter &filter, bool latestOnly)
+HistoryOutcome ResultsStore::select(const HistoryFilter &filter, int newest)
 {
     HistoryOutcome out;
     if (!connect()) {
@@ -142,7 +142,7 @@ HistoryOutcome ResultsStore::select(const HistoryFilter &filter, bool latestOnly
         sql += QStringLiteral(" AND result = ?");
         values << resultText(*filter.result);
     }
-    sql += latestOnly ? QStringLiteral(" ORDER BY started_utc DESC, id DESC LIMIT 1")
+    sql += newest > 0 ? QStringLiteral(" ORDER BY started_utc DESC, id DESC LIMIT %1").arg(newest)
                       : QStringLiteral(" ORDER BY started_utc, id");
     QSqlQuery query(connection_.database());
     query.setForwardOnly(true);
@@ -159,14 +159,35 @@ HistoryOutcome ResultsStore::select(const HistoryFilter &filter, bool latestOnly
 
 HistoryOutcome ResultsStore::history(const HistoryFilter &filter)
 {
-    return select(filter, false);
+    return select(filter, 0);
+}
+
+HistoryOutcome ResultsStore::latestRuns(const HistoryFilter &filter, int count)
+{
+    return select(filter, qMax(1, count));
+}
+
+std::optional<qint64> ResultsStore::newestKey(QString &error)
+{
+    if (!connect()) {
+        error = lastError_;
+        return std::nullopt;
+    }
+    QSqlQuery query(connection_.database());
+    if (!query.exec(QStringLiteral("SELECT MAX(id) FROM runs")) || !query.next()) {
+        error =
+            connection_.describe(QStringLiteral("cannot read"), sqlErrorText(query.lastError()));
+        markUnreachable(error);
+        return std::nullopt;
+    }
+    return query.value(0).isNull() ? 0 : query.value(0).toLongLong();
 }
 
 std::optional<RunRecord> ResultsStore::latestRun(const QString &serialNumber, QString &error)
 {
     HistoryFilter filter;
     filter.serialNumber = serialNumber;
-    const HistoryOutcome outcome = select(filter, true);
+    const HistoryOutcome outcome = select(filter, 1);
     error = outcome.error;
     if (outcome.records.isEmpty())
         return std::nullopt;

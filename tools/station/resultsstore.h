@@ -54,6 +54,12 @@ class ResultsStore
     int spooledCount();
 
     HistoryOutcome history(const HistoryFilter &filter);
+    // The newest `count` runs, newest first, for a display of the latest.
+    HistoryOutcome latestRuns(const HistoryFilter &filter, int count);
+    // A key that grows with every record written to the database, by any
+    // station: a display reads the runs again only when it has changed.
+    // Nothing, with `error` set, when the database cannot be read.
+    std::optional<qint64> newestKey(QString &error);
     // The latest run of a serial number, for its certificate.
     std::optional<RunRecord> latestRun(const QString &serialNumber, QString &error);
 
@@ -66,7 +72,8 @@ class ResultsStore
     bool retryDue() const;
     void markUnreachable(const QString &error);
     WriteOutcome spool(const RunRecord &record);
-    HistoryOutcome select(const HistoryFilter &filter, bool latestOnly);
+    // `newest` > 0: that many runs, newest first; otherwise all, oldest first.
+    HistoryOutcome select(const HistoryFilter &filter, int newest);
 
     DatabaseUrl url_;
     StoreOptions options_;

@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -99,6 +100,18 @@ class StationStore
             stopSpooling();
     }
 
+    DatabaseState state()
+    {
+        DatabaseState state;
+        state.reachable = !spooling_;
+        if (spooling_) {
+            state.waiting = store_.spooledCount();
+            state.error = store_.lastError();
+        }
+        return state;
+    }
+    QString lastError() const { return store_.lastError(); }
+
     // What is left waiting when the station stops; empty when nothing.
     QString leftOver()
     {
@@ -139,6 +152,47 @@ class StationStore
     bool anySpooled_ = false; // since spooling began
 };
 
+// The command's display of a station: status lines and result lines on
+// standard output, a port's problem on standard error.
+class StationPrinter : public StationListener
+{
+  public:
+    StationPrinter(StationOutput &output, const StationStreams &streams)
+        : output_(output), streams_(streams)
+    {
+    }
+
+    void fixtureEvent(const FixtureEvent &event) override
+    {
+        switch (event.kind) {
+        case FixtureEvent::Status:
+            output_.setStatus(event.fixture, event.text);
+            break;
+        case FixtureEvent::Progress:
+            break;
+        case FixtureEvent::Problem:
+            output_.setStatus(event.fixture, event.text);
+            // On a terminal, a line on standard error would tear the status
+            // block; the problem is kept above it instead.
+            if (streams_.terminal)
+                output_.print(event.text);
+            else
+                streams_.error(event.text);
+            break;
+        case FixtureEvent::Finished:
+            output_.print(resultLine(event.record));
+            break;
+        case FixtureEvent::Done:
+            output_.setStatus(event.fixture, QStringLiteral("stopped"));
+            break;
+        }
+    }
+
+  private:
+    StationOutput &output_;
+    const StationStreams &streams_;
+};
+
 } // namespace
 
 StationSummary runStation(const StationSettings &settings, const CommissioningProfile &profile,
@@ -147,8 +201,22 @@ StationSummary runStation(const StationSettings &settings, const CommissioningPr
                           const StationStreams &streams)
 {
     StationOutput output(settings.ports, streams.terminal, streams.write);
+    StationPrinter printer(output, streams);
+    QVector<StationListener *> listeners{&printer};
+    if (streams.listener)
+        listeners << streams.listener;
     StationStore store(url, storeOptions, output);
+    std::optional<DatabaseState> reported;
+    const auto reportDatabase = [&store, &reported, &listeners] {
+        const DatabaseState state = store.state();
+        if (reported && *reported == state)
+            return;
+        reported = state;
+        for (StationListener *listener : listeners)
+            listener->databaseState(state);
+    };
     store.open();
+    reportDatabase();
 
     EventQueue queue;
     std::vector<std::unique_ptr<QThread>> threads;
@@ -170,32 +238,31 @@ StationSummary runStation(const StationSettings &settings, const CommissioningPr
     while (running > 0) {
         if (sinceRetry.elapsed() >= Fixture::kProbeIntervalMs) {
             store.retry();
+            reportDatabase();
             sinceRetry.restart();
         }
         FixtureEvent event;
         if (!queue.pop(event, Fixture::kProbeIntervalMs))
             continue;
+        for (StationListener *listener : listeners)
+            listener->fixtureEvent(event);
         switch (event.kind) {
         case FixtureEvent::Status:
-            output.setStatus(event.fixture, event.text);
+        case FixtureEvent::Progress:
             break;
         case FixtureEvent::Problem:
             summary.portProblem = true;
-            output.setStatus(event.fixture, event.text);
-            // On a terminal, a line on standard error would tear the status
-            // block; the problem is kept above it instead.
-            if (streams.terminal)
-                output.print(event.text);
-            else
-                streams.error(event.text);
             break;
-        case FixtureEvent::Finished:
+        case FixtureEvent::Finished: {
             summary.anyFailed = summary.anyFailed || event.record.result == RunVerdict::Fail;
-            output.print(resultLine(event.record));
-            summary.recordLost = !store.keep(event.record) || summary.recordLost;
+            const bool kept = store.keep(event.record);
+            summary.recordLost = !kept || summary.recordLost;
+            for (StationListener *listener : listeners)
+                listener->recordKept(event.record, kept, kept ? QString() : store.lastError());
+            reportDatabase();
             break;
+        }
         case FixtureEvent::Done:
-            output.setStatus(event.fixture, QStringLiteral("stopped"));
             --running;
             break;
         }
@@ -203,6 +270,7 @@ StationSummary runStation(const StationSettings &settings, const CommissioningPr
     for (const std::unique_ptr<QThread> &thread : threads)
         thread->wait();
     store.retry();
+    reportDatabase();
     const QString left = store.leftOver();
     if (!left.isEmpty())
         streams.error(left);

@@ -2,9 +2,8 @@
 // simulators as fixtures, a real SQLite file and a real PostgreSQL server.
 #include "ctlprocess.h"
 #include "postgresserver.h"
-#include "resultsstore.h"
 #include "samplerecords.h"
-#include "simprocess.h"
+#include "stationfixtures.h"
 #include "stationoutput.h"
 
 #include <QDir>
@@ -20,75 +19,14 @@ namespace {
 
 const QString kCtl = QStringLiteral(KTR450CTL_PATH);
 
-using Sims = std::vector<std::unique_ptr<SimProcess>>;
-
-// A fixture with a sensor in it: a simulator at a steady 94 dB.
-std::unique_ptr<SimProcess> fixture(const QString &serial, const QStringList &extra = {})
-{
-    auto sim = std::make_unique<SimProcess>(
-        QStringList{QStringLiteral("--serial"), serial, QStringLiteral("--noise"),
-                    QStringLiteral("94"), QStringLiteral("--drift"), QStringLiteral("0.2")} +
-        extra);
-    sim->waitForPath();
-    return sim;
-}
-
-QStringList portArguments(const Sims &sims)
-{
-    QStringList out;
-    for (const auto &sim : sims)
-        out << QStringLiteral("--port") << sim->path();
-    return out;
-}
-
-// A station process; its output is collected as it comes.
-class Station
+// ktr450ctl commission in `workDir`.
+class Station : public StationProcess
 {
   public:
     Station(const QStringList &arguments, const QString &workDir)
+        : StationProcess(kCtl, QStringList{QStringLiteral("commission")} + arguments, workDir)
     {
-        process_.setWorkingDirectory(workDir);
-        process_.start(kCtl, QStringList{QStringLiteral("commission")} + arguments);
     }
-    ~Station()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-    // Waits until standard output holds `text` `count` times.
-    bool waitFor(const QString &text, int count = 1, int timeoutMs = 30000)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (output().count(text) < count && clock.elapsed() < timeoutMs &&
-               process_.state() != QProcess::NotRunning)
-            spin(20);
-        return output().count(text) >= count;
-    }
-    int finish(int timeoutMs = 60000)
-    {
-        if (!process_.waitForFinished(timeoutMs) || process_.exitStatus() != QProcess::NormalExit)
-            return -1;
-        return process_.exitCode();
-    }
-    void terminate() { process_.terminate(); }
-    QString output()
-    {
-        out_ += QString::fromUtf8(process_.readAllStandardOutput());
-        return out_;
-    }
-    QString errors()
-    {
-        err_ += QString::fromUtf8(process_.readAllStandardError());
-        return err_;
-    }
-
-  private:
-    QProcess process_;
-    QString out_;
-    QString err_;
 };
 
 // `ktr450ctl report` for `serial`: its exit status.
@@ -129,25 +67,6 @@ QStringList screen(const QByteArray &bytes)
     return lines;
 }
 
-QVector<RunRecord> records(const QString &databaseUrl)
-{
-    const QTemporaryDir spoolDir;
-    StoreOptions options;
-    options.spoolPath = spoolDir.filePath(QStringLiteral("spool.sqlite"));
-    ResultsStore store(parseDatabaseUrl(databaseUrl).url, options);
-    const HistoryOutcome history = store.history({});
-    return history.records;
-}
-
-RunRecord recordOf(const QVector<RunRecord> &all, const QString &serial)
-{
-    for (const RunRecord &record : all) {
-        if (record.serialNumber == serial)
-            return record;
-    }
-    return {};
-}
-
 } // namespace
 
 class CommissionTest : public QObject
@@ -157,11 +76,8 @@ class CommissionTest : public QObject
   private:
     QString profile(const QString &text)
     {
-        const QString path = dir_.filePath(QStringLiteral("profile%1.json").arg(++profiles_));
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(text.toUtf8());
-        return path;
+        return writeTextFile(dir_.filePath(QStringLiteral("profile%1.json").arg(++profiles_)),
+                             text);
     }
     QString sqliteUrl(const QString &name) const
     {
@@ -397,26 +313,19 @@ void CommissionTest::postgresStoppedMidRunRecordsEverySensorOnce()
     QDir().mkpath(work);
     const QStringList links{dir_.filePath(QStringLiteral("fixture0")),
                             dir_.filePath(QStringLiteral("fixture1"))};
-    const auto insert = [&links](int round) {
-        Sims sims;
-        for (int f = 0; f < links.size(); ++f)
-            sims.push_back(fixture(QStringLiteral("500%1-000%2").arg(round).arg(f),
-                                   {QStringLiteral("--link"), links[f]}));
-        return sims;
-    };
 
-    Sims sims = insert(0);
+    Sims sims = sensorsOnLinks(links, 0);
     Station station({QStringLiteral("--profile"), profile(QStringLiteral(R"({"address": "2"})")),
                      QStringLiteral("--db"), db, QStringLiteral("--port"), links[0],
                      QStringLiteral("--port"), links[1]},
                     work);
     QVERIFY2(station.waitFor(QStringLiteral("  PASS  "), 2), qPrintable(station.errors()));
     QVERIFY(server.stop());
-    sims = insert(1);
+    sims = sensorsOnLinks(links, 1);
     QVERIFY2(station.waitFor(QStringLiteral("  PASS  "), 4), qPrintable(station.errors()));
     QVERIFY(station.waitFor(QStringLiteral("spooling")));
     QVERIFY(server.resume());
-    sims = insert(2);
+    sims = sensorsOnLinks(links, 2);
     QVERIFY2(station.waitFor(QStringLiteral("  PASS  "), 6), qPrintable(station.errors()));
     QVERIFY2(station.waitFor(QStringLiteral("spooled records written")),
              qPrintable(station.output()));

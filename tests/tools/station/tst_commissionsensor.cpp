@@ -1,6 +1,7 @@
 // Commissioning one sensor through the sensor client on its fake line, with
 // the simulator's model of the sensor behind it: what the run record says
-// when the sensor takes every setting, refuses one, or is pulled out.
+// when the sensor takes every setting, refuses one, or is pulled out, and the
+// steps and readings the run reports as it goes.
 #include "commissionsensor.h"
 #include "fakesensor.h"
 #include "samplerecords.h"
@@ -22,15 +23,18 @@ void CommissionSensorTest::recordSaysWhatTheSensorDid_data()
     QTest::addColumn<int>("answers");         // requests answered before it is pulled; -1: all
     QTest::addColumn<QString>("reason");      // empty: a pass
     QTest::addColumn<bool>("lost");
-    QTest::newRow("takes every setting") << -1 << -1 << QString() << false;
+    QTest::addColumn<bool>("parametersWritten");
+    QTest::newRow("takes every setting") << -1 << -1 << QString() << false << true;
     QTest::newRow("refuses the parameters")
         << 0xB2 << -1
         << "writing the calibration parameters: the sensor refused the request: illegal data "
            "value (exception code 3)"
-        << false;
+        << false << false;
     QTest::newRow("pulled out while writing")
-        << -1 << 6 << "sensor removed or silent while writing calibration range 2: no reply"
-        << true;
+        << -1 << 6 << "sensor removed or silent while writing calibration range 2: no reply" << true
+        << false;
+    QTest::newRow("pulled out while verifying")
+        << -1 << 15 << "sensor removed or silent while verifying" << true << true;
 }
 
 void CommissionSensorTest::recordSaysWhatTheSensorDid()
@@ -39,6 +43,7 @@ void CommissionSensorTest::recordSaysWhatTheSensorDid()
     QFETCH(int, answers);
     QFETCH(QString, reason);
     QFETCH(bool, lost);
+    QFETCH(bool, parametersWritten);
     SensorConfig config;
     config.refusedRegister = refusedRegister;
     const auto model = std::make_shared<SensorModel>(config, 940, 0, 1);
@@ -56,7 +61,15 @@ void CommissionSensorTest::recordSaysWhatTheSensorDid()
     QVERIFY(profile.ok());
 
     RunRecord record = newRunRecord();
-    QCOMPARE(commissionSensor(client, profile.profile, record).sensorLost, lost);
+    QVector<RunStep> steps; // each step once, in the order they began
+    int readings = 0;
+    SensorRunProgress progress;
+    progress.onStep = [&steps](RunStep step, const QString &) {
+        if (steps.isEmpty() || steps.last() != step)
+            steps << step;
+    };
+    progress.onReading = [&readings](const TimedReading &) { ++readings; };
+    QCOMPARE(commissionSensor(client, profile.profile, record, progress).sensorLost, lost);
     QVERIFY2(record.reason.startsWith(reason), qPrintable(record.reason));
     QCOMPARE(record.result, reason.isEmpty() ? RunVerdict::Pass : RunVerdict::Fail);
     QCOMPARE(record.serialNumber, QStringLiteral("2309-0451"));
@@ -69,8 +82,12 @@ void CommissionSensorTest::recordSaysWhatTheSensorDid()
         QCOMPARE(record.settingsReadBack, asked);
         QCOMPARE(record.settingsWritten, asked);
         QCOMPARE(record.statistics.value(QStringLiteral("leq")).toDouble(), 94.0);
+        QCOMPARE(steps,
+                 (QVector<RunStep>{RunStep::Reading, RunStep::Writing, RunStep::ReadingBack,
+                                   RunStep::Verifying, RunStep::Writing, RunStep::ReadingBack}));
+        QCOMPARE(readings, record.statistics.value(QStringLiteral("count")).toInt());
     } else {
-        QVERIFY(!record.settingsWritten.contains(QStringLiteral("parameters")));
+        QCOMPARE(record.settingsWritten.contains(QStringLiteral("parameters")), parametersWritten);
     }
 }
 

@@ -6,50 +6,21 @@
 
 namespace {
 
-// The station until Ctrl-C, SIGTERM or, with --once, one sensor per port: 0
-// all passed (or stopped), 1 for a refused profile or database URL, 2 when
-// a port cannot be opened with --once, 5 when any sensor failed, 6 when an
-// SQLite file's folder is missing or read-only, or a record could be neither
-// written nor spooled.
+// The station until Ctrl-C, SIGTERM or, with --once, one sensor per port;
+// 1 for a refused profile or database URL, 6 for an SQLite file whose folder
+// is missing or read-only, otherwise commissionStatus().
 int runCommission(Session &session, const CommissionOptions &options)
 {
     Output &out = session.out;
-    ProfileOutcome profile = loadProfile(options.profilePath);
-    if (!profile.ok()) {
-        out.error(QStringLiteral("profile %1 refused: %2")
-                      .arg(options.profilePath, profile.errorMessage()));
-        return kExitUsage;
-    }
-    if (!options.referenceSource.isEmpty()) {
-        if (!profile.profile.verification) {
-            out.error(QStringLiteral("--reference-source names the calibrator of a "
-                                     "verification, and profile %1 has none")
-                          .arg(options.profilePath));
-            return kExitUsage;
-        }
-        profile.profile.verification->referenceSource = options.referenceSource;
-    }
-    const DatabaseUrlOutcome url = parseDatabaseUrl(options.databaseUrl);
-    if (!url.ok()) {
-        out.error(url.error);
-        return kExitUsage;
-    }
-    const QString warning = passwordInUrlWarning(url.url);
-    if (!warning.isEmpty())
-        out.error(warning);
-    const QString pathProblem = sqlitePathProblem(url.url);
-    if (!pathProblem.isEmpty()) {
-        out.error(pathProblem);
-        return kExitFile;
+    const CommissionStart start = prepareCommission(options);
+    if (!start.warning.isEmpty())
+        out.error(start.warning);
+    if (!start.ok()) {
+        out.error(start.error);
+        return start.status;
     }
     const StoreOptions storeOptions;
-    StationSettings settings;
-    settings.ports = options.ports;
-    settings.fixture.baud = session.link.baud;
-    settings.fixture.timeoutMs = session.link.timeoutMs;
-    settings.fixture.retries = session.link.retries;
-    settings.fixture.operatorName = options.operatorName;
-    settings.fixture.once = options.once;
+    const StationSettings settings = commissionSettings(options, session.link);
     if (session.stopOnSignals)
         session.stopOnSignals();
     StationStreams streams;
@@ -57,15 +28,9 @@ int runCommission(Session &session, const CommissionOptions &options)
     streams.write = [&out](const QByteArray &bytes) { out.raw(bytes); };
     streams.error = [&out](const QString &message) { out.error(message); };
 
-    const StationSummary summary = runStation(settings, profile.profile, url.url, storeOptions,
+    const StationSummary summary = runStation(settings, start.profile, start.url, storeOptions,
                                               session.makeTransport, session.stop, streams);
-    if (summary.recordLost)
-        return kExitFile;
-    if (summary.anyFailed)
-        return kExitFail;
-    if (summary.portProblem && options.once)
-        return kExitPort;
-    return kExitSuccess;
+    return commissionStatus(summary, options.once);
 }
 
 // The ports once the whole line is read: a --port before the command counts
@@ -75,6 +40,13 @@ QString settlePorts(Invocation &inv)
     QStringList &ports = std::any_cast<std::shared_ptr<CommissionOptions>>(inv.options)->ports;
     if (!inv.link.port.isEmpty())
         ports.prepend(inv.link.port);
+    return checkCommissionPorts(ports);
+}
+
+} // namespace
+
+QString checkCommissionPorts(const QStringList &ports)
+{
     if (ports.isEmpty())
         return QStringLiteral("no port given: add --port NAME for each fixture (ktr450ctl ports "
                               "lists the serial ports)");
@@ -85,7 +57,66 @@ QString settlePorts(Invocation &inv)
     return QString();
 }
 
-} // namespace
+CommissionStart prepareCommission(const CommissionOptions &options)
+{
+    CommissionStart start;
+    ProfileOutcome profile = loadProfile(options.profilePath);
+    if (!profile.ok()) {
+        start.status = kExitUsage;
+        start.error = QStringLiteral("profile %1 refused: %2")
+                          .arg(options.profilePath, profile.errorMessage());
+        return start;
+    }
+    if (!options.referenceSource.isEmpty()) {
+        if (!profile.profile.verification) {
+            start.status = kExitUsage;
+            start.error = QStringLiteral("--reference-source names the calibrator of a "
+                                         "verification, and profile %1 has none")
+                              .arg(options.profilePath);
+            return start;
+        }
+        profile.profile.verification->referenceSource = options.referenceSource;
+    }
+    const DatabaseUrlOutcome url = parseDatabaseUrl(options.databaseUrl);
+    if (!url.ok()) {
+        start.status = kExitUsage;
+        start.error = url.error;
+        return start;
+    }
+    start.warning = passwordInUrlWarning(url.url);
+    const QString pathProblem = sqlitePathProblem(url.url);
+    if (!pathProblem.isEmpty()) {
+        start.status = kExitFile;
+        start.error = pathProblem;
+        return start;
+    }
+    start.profile = profile.profile;
+    start.url = url.url;
+    return start;
+}
+
+StationSettings commissionSettings(const CommissionOptions &options, const LinkSettings &link)
+{
+    StationSettings settings;
+    settings.ports = options.ports;
+    settings.fixture.baud = link.baud;
+    settings.fixture.timeoutMs = link.timeoutMs;
+    settings.fixture.retries = link.retries;
+    settings.fixture.operatorName = options.operatorName;
+    settings.fixture.once = options.once;
+    return settings;
+}
+
+int commissionStatus(const StationSummary &summary, bool once)
+{
+    if (summary.recordLost)
+        return kExitFile;
+    if (summary.anyFailed)
+        return kExitFail;
+    if (summary.portProblem && once)
+        return kExitPort;
+    return kExitSuccess;
+}
 
 void addCommissionCommand(CLI::App &root, Invocation &inv)
 {
@@ -110,20 +141,25 @@ void addCommissionCommand(CLI::App &root, Invocation &inv)
         "  ktr450ctl commission --profile line3.json --port ttyUSB0 --port ttyUSB1\n"
         "                                                     ttyUSB0  2309-0451  PASS  4.1 s");
     const auto options = std::make_shared<CommissionOptions>();
-    cli::addValue(*sub, "--profile", "FILE", "the commissioning profile (JSON)",
-                  options->profilePath, cli::checkFileName)
-        ->required();
-    sub->add_option_function<std::vector<std::string>>(
+    addCommissionOptions(*sub, *options);
+    sub->get_option("--profile")->required();
+    cli::onChosen(*sub, inv, options, runCommission, settlePorts);
+}
+
+void addCommissionOptions(CLI::App &sub, CommissionOptions &options)
+{
+    cli::addValue(sub, "--profile", "FILE", "the commissioning profile (JSON)", options.profilePath,
+                  cli::checkFileName);
+    sub.add_option_function<std::vector<std::string>>(
            "--port",
-           [options](const std::vector<std::string> &names) {
+           [&options](const std::vector<std::string> &names) {
                for (const std::string &name : names)
-                   options->ports << cli::accepted(cli::checkPort(cli::fromCli(name)));
+                   options.ports << cli::accepted(cli::checkPort(cli::fromCli(name)));
            },
            "a fixture's serial port; one --port per fixture")
         ->type_name("NAME")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    cli::addDatabase(*sub, options->databaseUrl);
-    cli::addCertificateFields(*sub, options->operatorName, options->referenceSource);
-    sub->add_flag("--once", options->once, "one sensor per port, then exit");
-    cli::onChosen(*sub, inv, options, runCommission, settlePorts);
+    cli::addDatabase(sub, options.databaseUrl);
+    cli::addCertificateFields(sub, options.operatorName, options.referenceSource);
+    sub.add_flag("--once", options.once, "one sensor per port, then exit");
 }
