@@ -319,7 +319,7 @@ void declareOptions(CLI::App &app, Declared &declared)
                    "One sensor of a bus, repeatable:\n"
                    "ADDR,SERIAL,modbus|own,BAUD[,FIRMWARE]\n"
                    "(1f,2309-0452,own,4800).")
-        ->type_name("SPEC")
+        ->type_name("ENTRY")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 

@@ -31,10 +31,10 @@ void CommissionSensorTest::recordSaysWhatTheSensorDid_data()
            "value (exception code 3)"
         << false << false;
     QTest::newRow("pulled out while writing")
-        << -1 << 6 << "sensor removed or silent while writing calibration range 2: no reply" << true
+        << -1 << 5 << "sensor removed or silent while writing calibration range 2: no reply" << true
         << false;
     QTest::newRow("pulled out while verifying")
-        << -1 << 15 << "sensor removed or silent while verifying" << true << true;
+        << -1 << 14 << "sensor removed or silent while verifying" << true << true;
 }
 
 void CommissionSensorTest::recordSaysWhatTheSensorDid()
